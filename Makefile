@@ -1,0 +1,9 @@
+# Convenience targets around dev.sh for people who type `make`.
+.PHONY: all run test build
+all: build
+build:
+	./dev.sh build
+run:
+	./dev.sh run
+test:
+	./dev.sh test

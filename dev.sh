@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# One entry point for newcomers and CI: installs what is missing, builds, runs or tests.
+#
+#   ./dev.sh run [quom options]   install, build, run the program
+#   ./dev.sh test                 install, build, run the whole test suite
+#   ./dev.sh build                install and build only
+#   ./dev.sh deps                 install the Debian packages only
+set -euo pipefail
+cd "$(dirname "$0")"
+
+BUILD_DIR=${BUILD_DIR:-build}
+BUILD_TYPE=${BUILD_TYPE:-Release}
+
+# Debian 12 packages, by what needs them.
+PKGS_BUILD=(g++ cmake make pkg-config)
+PKGS_ENGINE_TESTS=(libgtest-dev libgmock-dev libbenchmark-dev)
+PKGS_PROGRAM=()
+
+missing_packages() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+  done
+}
+
+install_packages() {
+  local missing
+  missing=$(missing_packages "$@")
+  [ -z "$missing" ] && return 0
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  echo "dev.sh: installing: $(echo $missing)" >&2
+  "${sudo[@]}" apt-get update -qq
+  # shellcheck disable=SC2086
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends $missing >&2
+}
+
+build() {
+  cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="$BUILD_TYPE" >/dev/null
+  cmake --build "$BUILD_DIR" -j"$(nproc)"
+}
+
+cmd=${1:-}
+[ $# -gt 0 ] && shift
+case "$cmd" in
+  deps)
+    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}"
+    ;;
+  build)
+    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}"
+    build
+    ;;
+  run)
+    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}"
+    build
+    exec "$BUILD_DIR/quom" "$@"
+    ;;
+  test)
+    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}"
+    build
+    ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)"
+    ;;
+  *)
+    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+    [ -z "$cmd" ] || exit 2
+    ;;
+esac
