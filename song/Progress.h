@@ -1,0 +1,18 @@
+// Progress reporting from the engine to whatever shows it (window, terminal, nothing).
+#pragma once
+
+namespace quom {
+
+// The long computations report fixed progress units through ShowProgress; the engine keeps the
+// running total and hands it to the sink. A sink decides how often it redraws and may let its
+// user interface handle events; to abandon the render it throws, and the engine unwinds cleanly.
+class ProgressSink {
+ public:
+  virtual ~ProgressSink() = default;
+  // Called once by InitMix, when synthesis starts: the origin of the elapsed time.
+  virtual void Start() {}
+  // Called on every ShowProgress with the new single-precision total.
+  virtual void Progress(float total) = 0;
+};
+
+}  // namespace quom
