@@ -1,0 +1,19 @@
+// A short placeholder note list until the piece is composed.
+#include "resources/EmbeddedScore.h"
+
+namespace quom {
+
+namespace {
+// Start, Length (little-endian int16), Note, Velocity, Instrument.
+const uint8_t kPlaceholder[] = {
+    0x00, 0x00, 0x0E, 0x00, 0x2D, 0x64, 0x19,  // tick 0: A, code 25
+    0x00, 0x00, 0x1E, 0x00, 0x1D, 0x64, 0x20,  // tick 0: bass F, code 32
+    0x0F, 0x00, 0x0E, 0x00, 0x30, 0x64, 0x19,  // tick 15: C, code 25
+    0x1E, 0x00, 0x1E, 0x00, 0x34, 0x50, 0x1A,  // tick 30: E, code 26
+    0x00, 0x00, 0x01, 0x00, 0x24, 0x7F, 0x7F,  // tick 0: kick
+};
+}  // namespace
+
+std::span<const uint8_t> EmbeddedNoteList() { return kPlaceholder; }
+
+}  // namespace quom

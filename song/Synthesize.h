@@ -1,0 +1,27 @@
+// The whole synthesis as one call: sample bank, notes, reverb, master; returns the PCM.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "song/Engine.h"
+
+namespace quom {
+
+// Optional hooks between the stages, for tools that export intermediate buffers.
+class StageObserver {
+ public:
+  virtual ~StageObserver() = default;
+  virtual void SamplesBuilt(const Engine&) {}
+  virtual void NotesMixed(const Engine&) {}
+  virtual void ReverbAdded(const Engine&) {}
+};
+
+// Runs InitMix, BuildSamples, RenderSong (4/110 s per tick), FxReverb and FxMaster on a fresh
+// engine state and returns PcmBuf: interleaved 16-bit stereo, L0 R0 L1 R1 ..., 2 * MixLen values.
+// The notes must pass CheckNoteList.
+std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes,
+                                StageObserver* observer = nullptr);
+
+}  // namespace quom
