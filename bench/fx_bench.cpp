@@ -13,7 +13,8 @@ std::vector<float> NoiseBuffer(int n) {
   modTools t;
   RndSeed(t, 0);
   std::vector<float> buf(n);
-  for (float& v : buf) v = static_cast<float>(RndUniform(t) - 0.5);
+  for (float& v : buf)
+    v = static_cast<float>(RndUniform(t) - 0.5);
   return buf;
 }
 
@@ -37,7 +38,8 @@ BENCHMARK(BM_EffectChain)->Arg(26050);
 void BM_RndUniform(benchmark::State& state) {
   modTools t;
   RndSeed(t, 0);
-  for (auto _ : state) benchmark::DoNotOptimize(RndUniform(t));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(RndUniform(t));
 }
 BENCHMARK(BM_RndUniform);
 

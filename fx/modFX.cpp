@@ -43,7 +43,8 @@ void FxNormalize(float* buf, int32_t n, float peak) {
   // Nothing to scale to: leave a silent buffer silent rather than divide by zero.
   if (m == 0.0f) return;
   const double s = Single(static_cast<double>(peak) / m);  // the factor is rounded to float first
-  for (int32_t i = 0; i < n; ++i) buf[i] = Single(buf[i] * s);
+  for (int32_t i = 0; i < n; ++i)
+    buf[i] = Single(buf[i] * s);
 }
 
 void FxFade(float* buf, int32_t n, int32_t fadeIn, int32_t fadeOut) {

@@ -14,6 +14,8 @@ const uint8_t kPlaceholder[] = {
 };
 }  // namespace
 
-std::span<const uint8_t> EmbeddedNoteList() { return kPlaceholder; }
+std::span<const uint8_t> EmbeddedNoteList() {
+  return kPlaceholder;
+}
 
 }  // namespace quom

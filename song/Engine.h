@@ -14,9 +14,9 @@
 namespace quom {
 
 struct Engine {
-  modTools tools;     // the shared generators; the order of draws is part of the output
-  modString wave;     // the one oscillator
-  modGen gen;         // mix bus, voice buffer, progress total
+  modTools tools;      // the shared generators; the order of draws is part of the output
+  modString wave;      // the one oscillator
+  modGen gen;          // mix bus, voice buffer, progress total
   modSamples samples;  // percussion sample bank
   ProgressSink* progress = nullptr;  // not owned; may be null
 };

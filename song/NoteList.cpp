@@ -24,10 +24,10 @@ std::vector<uint8_t> EncodeNoteList(std::span<const NoteRec> notes) {
   for (const NoteRec& r : notes) {
     const auto start = static_cast<uint16_t>(r.Start);
     const auto length = static_cast<uint16_t>(r.Length);
-    bytes.insert(bytes.end(), {static_cast<uint8_t>(start & 0xFF), static_cast<uint8_t>(start >> 8),
-                               static_cast<uint8_t>(length & 0xFF),
-                               static_cast<uint8_t>(length >> 8), r.Note, r.Velocity,
-                               r.Instrument});
+    bytes.insert(bytes.end(),
+                 {static_cast<uint8_t>(start & 0xFF), static_cast<uint8_t>(start >> 8),
+                  static_cast<uint8_t>(length & 0xFF), static_cast<uint8_t>(length >> 8), r.Note,
+                  r.Velocity, r.Instrument});
   }
   return bytes;
 }

@@ -7,9 +7,13 @@
 
 namespace quom {
 
-double NoteFrequency(float Note) { return std::pow(2.0, (Note + 36.3763) / 12.0); }
+double NoteFrequency(float Note) {
+  return std::pow(2.0, (Note + 36.3763) / 12.0);
+}
 
-float VelocityGain(int Velocity) { return Single(std::pow(1.04, static_cast<double>(Velocity - 127))); }
+float VelocityGain(int Velocity) {
+  return Single(std::pow(1.04, static_cast<double>(Velocity - 127)));
+}
 
 void NewVoice(modGen& g, float Note, int32_t Length) {
   if (Length < 0) Length = 0;  // no caller asks for less than one sample

@@ -12,7 +12,9 @@
 namespace quom {
 
 // Rounds v to the nearest float (the only rounding a store into a float performs).
-constexpr float Single(double v) { return static_cast<float>(v); }
+constexpr float Single(double v) {
+  return static_cast<float>(v);
+}
 
 // Rounds v to the nearest integer, ties to even, saturating at the type's range. The piece never
 // reaches the limits; saturation and NaN -> 0 only keep hostile input away from undefined
@@ -28,7 +30,11 @@ inline Int RoundToEven(double v) {
   return static_cast<Int>(r);
 }
 
-inline int32_t RoundToInt32(double v) { return RoundToEven<int32_t>(v); }
-inline int16_t RoundToInt16(double v) { return RoundToEven<int16_t>(v); }
+inline int32_t RoundToInt32(double v) {
+  return RoundToEven<int32_t>(v);
+}
+inline int16_t RoundToInt16(double v) {
+  return RoundToEven<int16_t>(v);
+}
 
 }  // namespace quom

@@ -24,9 +24,8 @@ inline ::testing::AssertionResult MatchesDigits(double actual, double printed, i
   const int exponent = static_cast<int>(std::floor(std::log10(std::fabs(printed))));
   const double half_ulp = 0.5 * std::pow(10.0, exponent - digits + 1);
   if (std::fabs(actual - printed) <= half_ulp * 1.0000001) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure()
-         << std::scientific << actual << " does not round to " << printed << " at " << digits
-         << " significant digits";
+  return ::testing::AssertionFailure() << std::scientific << actual << " does not round to "
+                                       << printed << " at " << digits << " significant digits";
 }
 
 }  // namespace quom::test

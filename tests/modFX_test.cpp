@@ -9,11 +9,14 @@
 namespace quom {
 namespace {
 
-std::vector<float> Ones(int n) { return std::vector<float>(n, 1.0f); }
+std::vector<float> Ones(int n) {
+  return std::vector<float>(n, 1.0f);
+}
 
 void ExpectFloats(const std::vector<float>& got, const std::vector<float>& want) {
   ASSERT_EQ(got.size(), want.size());
-  for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], want[i]) << "at " << i;
+  for (size_t i = 0; i < got.size(); ++i)
+    EXPECT_EQ(got[i], want[i]) << "at " << i;
 }
 
 TEST(HighPass, OnesDecayByPowersOfK) {

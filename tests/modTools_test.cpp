@@ -21,11 +21,17 @@ struct SeedRow {
 };
 
 const SeedRow kSeedTable[] = {
-    {0, 0.737, {0.019418000, 0.018515252, 0.959329041, 0.137558360, 0.941751685},
+    {0,
+     0.737,
+     {0.019418000, 0.018515252, 0.959329041, 0.137558360, 0.941751685},
      {0.234630000, -0.243492480, -0.717727456, -0.255814430, -0.612073510}},
-    {2, 0.365, {0.472610000, 0.556009540, 0.921596536, 0.971977848, 0.236178892},
+    {2,
+     0.365,
+     {0.472610000, 0.556009540, 0.921596536, 0.971977848, 0.236178892},
      {-0.133650000, -0.159429600, -0.102385859, 0.316018569, 0.780116453}},
-    {13, 0.819, {0.465166000, 0.512228124, 0.714067755, 0.061285030, 0.855528529},
+    {13,
+     0.819,
+     {0.465166000, 0.512228124, 0.714067755, 0.061285030, 0.855528529},
      {0.315810000, 0.278166240, 0.287490420, 0.496542594, 0.057249347}},
 };
 
@@ -37,11 +43,13 @@ TEST(Generators, SeedTableUniformAndBrown) {
     EXPECT_TRUE(MatchesDecimals(t.DiffPrev, row.diffPrev, 9));
     EXPECT_EQ(t.BrownLevel, 0.0);
     EXPECT_EQ(t.BrownState, row.seed);
-    for (double expected : row.uniform) EXPECT_TRUE(MatchesDecimals(RndUniform(t), expected, 9));
+    for (double expected : row.uniform)
+      EXPECT_TRUE(MatchesDecimals(RndUniform(t), expected, 9));
 
     modTools b;
     RndSeed(b, row.seed);
-    for (double expected : row.brown) EXPECT_TRUE(MatchesDecimals(RndBrown(b), expected, 9));
+    for (double expected : row.brown)
+      EXPECT_TRUE(MatchesDecimals(RndBrown(b), expected, 9));
   }
 }
 
@@ -50,7 +58,8 @@ TEST(Generators, DiffSequenceFollowsItsOwnStateAcrossSeeds) {
   modTools t;
   RndSeed(t, 0);
   EXPECT_EQ(RndDiff(t), 0.0);  // 1.737's fraction equals the DiffPrev the seed set
-  for (int i = 1; i < 5; ++i) EXPECT_TRUE(MatchesDecimals(RndDiff(t), afterSeed0[i], 9));
+  for (int i = 1; i < 5; ++i)
+    EXPECT_TRUE(MatchesDecimals(RndDiff(t), afterSeed0[i], 9));
 
   // Seeding 2 or 13 changes only the first difference: DiffState is never reseeded.
   for (auto [seed, first] : {std::pair{2.0, 0.372}, std::pair{13.0, -0.082}}) {
@@ -58,7 +67,8 @@ TEST(Generators, DiffSequenceFollowsItsOwnStateAcrossSeeds) {
     modTools s;
     RndSeed(s, seed);
     EXPECT_TRUE(MatchesDecimals(RndDiff(s), first, 9));
-    for (int i = 1; i < 5; ++i) EXPECT_TRUE(MatchesDecimals(RndDiff(s), afterSeed0[i], 9));
+    for (int i = 1; i < 5; ++i)
+      EXPECT_TRUE(MatchesDecimals(RndDiff(s), afterSeed0[i], 9));
   }
 }
 
@@ -81,8 +91,10 @@ TEST(Generators, StateExactlyAtTheCeilingIsNotFolded) {
   constexpr double kCeiling = 983732.3456;
   // Walk the doubles around the pre-image of the ceiling until one steps onto it exactly.
   double s = (kCeiling - 1.737) / 1.314;
-  for (int i = 0; i < 64 && s * 1.314 + 1.737 < kCeiling; ++i) s = std::nextafter(s, 1e9);
-  for (int i = 0; i < 64 && s * 1.314 + 1.737 > kCeiling; ++i) s = std::nextafter(s, 0.0);
+  for (int i = 0; i < 64 && s * 1.314 + 1.737 < kCeiling; ++i)
+    s = std::nextafter(s, 1e9);
+  for (int i = 0; i < 64 && s * 1.314 + 1.737 > kCeiling; ++i)
+    s = std::nextafter(s, 0.0);
   ASSERT_EQ(s * 1.314 + 1.737, kCeiling);
   EXPECT_EQ(RndStep(s), kCeiling);
   const double above = std::nextafter(s, 1e9);

@@ -15,7 +15,7 @@ using test::MatchesDigits;
 TEST(NoteList, DecodesTheExampleRecordAndIgnoresTrailingBytes) {
   const std::vector<uint8_t> bytes = {0x78, 0x00, 0x0E, 0x00, 0x34, 0x43, 0x19,  // record 0
                                       0xFF, 0xFF, 0x00, 0x80, 0x00, 0xFF, 0x7F,  // record 1
-                                      0x01, 0x02, 0x03};                          // trailing
+                                      0x01, 0x02, 0x03};                         // trailing
   const std::vector<NoteRec> notes = DecodeNoteList(bytes);
   ASSERT_EQ(notes.size(), 2u);
   EXPECT_EQ(notes[0].Start, 120);
@@ -77,7 +77,8 @@ TEST(Dispatch, NoteFrequencies) {
 // A voice of `len` samples of value v.
 void FillVoice(modGen& g, int32_t len, float v) {
   NewVoice(g, 0, len);
-  for (float& s : g.VoiceBuf) s = v;
+  for (float& s : g.VoiceBuf)
+    s = v;
 }
 
 TEST(MixBus, PanSendAndStartFrame) {
@@ -94,7 +95,6 @@ TEST(MixBus, PanSendAndStartFrame) {
   EXPECT_EQ(g.MixBuf[22051].L, 1.0f);  // pan 1 adds nothing to the left
   EXPECT_EQ(g.MixBuf[22051].R, 1.0f);
   EXPECT_EQ(g.MixBuf[22051].Send, 0.25f);
-
 
   // 0.125 s and 0.375 s are frames 5512.5 and 16537.5 exactly: ties go to the even frame.
   modGen h;
@@ -171,7 +171,8 @@ TEST(Score, MixLenIsTheLastEndPlusOneSecond) {
   EXPECT_EQ(e.gen.MixBuf.size(), 5297613u);
   EXPECT_EQ(sink.calls, 0);
   EXPECT_EQ(e.gen.ProgressTotal, 0.0f);
-  for (size_t i = 0; i < e.gen.MixBuf.size(); i += 4099) EXPECT_EQ(e.gen.MixBuf[i].L, 0.0f);
+  for (size_t i = 0; i < e.gen.MixBuf.size(); i += 4099)
+    EXPECT_EQ(e.gen.MixBuf[i].L, 0.0f);
 }
 
 TEST(Score, EmptyListIsOneSecondOfSilence) {
