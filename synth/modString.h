@@ -27,4 +27,8 @@ void WaveInitArc(modString& w, modTools& t, float freq, float damp, float noise)
 // The next sample; smooths the entries passed and advances the phase and the vibrato.
 float WaveNext(modString& w);
 
+// `count` WaveNext calls in a row, their outputs in out[0 .. count-1]. The same bits as calling
+// WaveNext, faster.
+void WaveNextBlock(modString& w, float* out, int32_t count);
+
 }  // namespace quom

@@ -1,0 +1,27 @@
+// The oscillator's vibrato bend, 1 + 0.002 * sin(VibPhase), for a run of consecutive calls.
+//
+// The bend of every call is exactly the value the C library's sin gives, but most calls avoid
+// the library: a fast sine with a known error bound brackets the bend, and only when the
+// bracket straddles a rounding boundary of the bend is the library called.
+#pragma once
+
+#include <cstdint>
+
+namespace quom {
+
+constexpr double kVibratoStep = 0.0002;  // radians per oscillator call (~1.40 Hz at 44,100 calls/s)
+constexpr double kVibratoDepth = 0.002;  // +-0.2 % of the frequency
+
+// The bend for one vibrato phase, through the C library's sin.
+double VibratoBend(double phase);
+
+// Fills bend[i], i < count, with VibratoBend(v_i), where v_0 = phase and v_{i+1} = v_i + 0.0002
+// (the same rounded additions the oscillator makes). Returns v_count.
+double VibratoBends(double phase, double* bend, int32_t count);
+
+// Sine with |error| below kSinApproxError against the C library's sin, for 0 <= x <= 2^20.
+double SinApprox(double x);
+constexpr double kSinApproxError = 5e-16;
+constexpr double kSinApproxLimit = 1048576.0;
+
+}  // namespace quom

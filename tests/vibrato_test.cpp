@@ -1,0 +1,65 @@
+// The fast vibrato and block oscillator against the one-call-at-a-time reference.
+#include "synth/Vibrato.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "synth/modString.h"
+
+namespace quom {
+namespace {
+
+TEST(Vibrato, SinApproxStaysWithinItsBound) {
+  double worst = 0.0;
+  for (double x = 0.0; x < 40000.0; x += 0.0123456789) {
+    worst = std::max(worst, std::fabs(SinApprox(x) - std::sin(x)));
+  }
+  EXPECT_LT(worst, kSinApproxError / 2);
+}
+
+// Bends over long runs of phases, compared with one library call per phase.
+void ExpectBendsMatch(double start, int32_t count) {
+  std::vector<double> fast(count);
+  const double end = VibratoBends(start, fast.data(), count);
+  double v = start;
+  for (int32_t i = 0; i < count; ++i) {
+    ASSERT_EQ(fast[i], VibratoBend(v)) << "call " << i << " from " << start;
+    v = v + kVibratoStep;
+  }
+  EXPECT_EQ(end, v);
+}
+
+TEST(Vibrato, BendsEqualTheLibraryAcrossBinades) {
+  ExpectBendsMatch(0.0, 300000);         // from program start, through many small binades
+  ExpectBendsMatch(0.9999, 100000);      // across 1
+  ExpectBendsMatch(16383.99, 200000);    // across 16384
+  ExpectBendsMatch(22900.123, 100000);   // where a two-minute piece ends
+  ExpectBendsMatch(1048575.99, 100000);  // past the fast sine's range
+}
+
+TEST(Vibrato, BlockOscillatorMatchesSingleCalls) {
+  for (double vib : {0.0, 0.5, 12345.6789}) {
+    for (float freq : {27.5f, 441.0f, 3520.0f, 30000.0f}) {
+      SCOPED_TRACE(freq);
+      modString a, b;
+      modTools ta, tb;
+      a.VibPhase = b.VibPhase = vib;
+      WaveInitArc(a, ta, freq, 0.5f, 0.2f);
+      WaveInitArc(b, tb, freq, 0.5f, 0.2f);
+      std::vector<float> block(70001);
+      WaveNextBlock(b, block.data(), 70001);
+      for (int i = 0; i < 70001; ++i)
+        ASSERT_EQ(WaveNext(a), block[i]) << i;
+      EXPECT_EQ(a.VibPhase, b.VibPhase);
+      EXPECT_EQ(a.WavePhase, b.WavePhase);
+      EXPECT_EQ(a.WaveDiffPos, b.WaveDiffPos);
+      for (int i = 0; i < 128; ++i)
+        ASSERT_EQ(a.WaveTable[i], b.WaveTable[i]);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quom
