@@ -5,6 +5,8 @@
 #   ./dev.sh test                 install, build, run the whole test suite
 #   ./dev.sh build                install and build only
 #   ./dev.sh deps                 install the Debian packages only
+#   ./dev.sh format               apply clang-format to every C++ file
+#   ./dev.sh format-check         fail if any C++ file is not clang-formatted
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -60,8 +62,17 @@ case "$cmd" in
     build
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)"
     ;;
+  format | format-check)
+    install_packages clang-format
+    files=$(git ls-files '*.cpp' '*.h')
+    if [ "$cmd" = format ]; then
+      clang-format -i $files
+    else
+      clang-format --dry-run --Werror $files
+    fi
+    ;;
   *)
-    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
     [ -z "$cmd" ] || exit 2
     ;;
 esac
