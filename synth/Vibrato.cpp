@@ -2,6 +2,11 @@
 #include "synth/Vibrato.h"
 
 #include <cmath>
+#include <cstring>
+
+// The vector helpers are always inlined into kernels compiled for their width, so no vector ever
+// crosses a call boundary: the ABI note about wide vector returns does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace quom {
 
@@ -9,35 +14,51 @@ double VibratoBend(double phase) {
   return 1.0 + kVibratoDepth * std::sin(phase);
 }
 
+namespace {
+
+// The fast sine, written once for scalars and for GCC vector types of any width. Every operation
+// is one IEEE operation per lane (no fused multiply-add), so all widths give the same bits.
+//
+// Reduce by the nearest multiple k of pi/2: pi/2's head has 33 bits, so k * head is exact for
+// k < 2^20 and x - k * head is exact (the two are within a factor of two); the tail brings the
+// reduced argument to within half an ulp. Then minimax polynomials on |r| <= pi/4 (error below
+// 2^-58 relative), and the quadrant's sign and choice of sine or cosine.
+constexpr double kTwoOverPi = 6.36619772367581382433e-01;
+constexpr double kPio2Head = 1.57079632673412561417e+00;
+constexpr double kPio2Tail = 6.07710050650619224932e-11;
+constexpr double kRoundMagic = 6755399441055744.0;  // 1.5 * 2^52: adding it rounds to integer
+
+template <typename D>
+[[gnu::always_inline]] inline D SinPoly(D r, D z) {
+  return r +
+         r * z *
+             (-1.66666666666666324348e-01 +
+              z * (8.33333333332248946124e-03 +
+                   z * (-1.98412698298579493134e-04 +
+                        z * (2.75573137070700676789e-06 +
+                             z * (-2.50507602534068634195e-08 + z * 1.58969099521155010221e-10)))));
+}
+
+template <typename D>
+[[gnu::always_inline]] inline D CosPoly(D z) {
+  return 1.0 - (0.5 * z - z * z *
+                              (4.16666666666666019037e-02 +
+                               z * (-1.38888888888741095749e-03 +
+                                    z * (2.48015872894767294178e-05 +
+                                         z * (-2.75573143513906633035e-07 +
+                                              z * (2.08757232129817482790e-09 +
+                                                   z * -1.13596475577881948265e-11))))));
+}
+
+}  // namespace
+
 double SinApprox(double x) {
-  // Reduce by the nearest multiple k of pi/2. pi/2's head has 33 bits, so k * head is exact for
-  // k < 2^20 and x - k * head is exact (the two are within a factor of two); the tail brings
-  // the reduced argument to within half an ulp.
-  constexpr double kTwoOverPi = 6.36619772367581382433e-01;
-  constexpr double kPio2Head = 1.57079632673412561417e+00;
-  constexpr double kPio2Tail = 6.07710050650619224932e-11;
-  constexpr double kRoundMagic = 6755399441055744.0;  // 1.5 * 2^52: adding it rounds to integer
-  const double k = (x * kTwoOverPi + kRoundMagic) - kRoundMagic;
+  const double t = x * kTwoOverPi + kRoundMagic;
+  const double k = t - kRoundMagic;
   const double r = (x - k * kPio2Head) - k * kPio2Tail;
   const double z = r * r;
-
-  // Minimax polynomials on |r| <= pi/4 (error below 2^-58 relative).
-  const double s =
-      r + r * z *
-              (-1.66666666666666324348e-01 +
-               z * (8.33333333332248946124e-03 +
-                    z * (-1.98412698298579493134e-04 +
-                         z * (2.75573137070700676789e-06 + z * (-2.50507602534068634195e-08 +
-                                                                z * 1.58969099521155010221e-10)))));
-  const double c =
-      1.0 -
-      (0.5 * z -
-       z * z *
-           (4.16666666666666019037e-02 +
-            z * (-1.38888888888741095749e-03 +
-                 z * (2.48015872894767294178e-05 +
-                      z * (-2.75573143513906633035e-07 +
-                           z * (2.08757232129817482790e-09 + z * -1.13596475577881948265e-11))))));
+  const double s = SinPoly(r, z);
+  const double c = CosPoly(z);
   switch (static_cast<int64_t>(k) & 3) {
     case 0:
       return s;
@@ -78,22 +99,93 @@ double VibratoPhases(double phase, double* v, int32_t count) {
   return phase;
 }
 
+// The bend from a fast sine when the error bracket rounds to one value, else from the library.
+double BracketedBend(double v, double s) {
+  const double lo = 1.0 + kVibratoDepth * (s - kSinApproxError);
+  const double hi = 1.0 + kVibratoDepth * (s + kSinApproxError);
+  return lo == hi ? lo : VibratoBend(v);
+}
+
+void BendsScalar(double* bend, int32_t count) {
+  for (int32_t i = 0; i < count; ++i)
+    bend[i] = BracketedBend(bend[i], SinApprox(bend[i]));
+}
+
+typedef double D2 __attribute__((vector_size(16)));
+typedef long long I2 __attribute__((vector_size(16)));
+typedef double D4 __attribute__((vector_size(32)));
+typedef long long I4 __attribute__((vector_size(32)));
+typedef double D8 __attribute__((vector_size(64)));
+typedef long long I8 __attribute__((vector_size(64)));
+
+// Phases in, bends out, W lanes at a time.
+template <typename D, typename I, int W>
+[[gnu::always_inline]] inline void BendsVector(double* bend, int32_t count) {
+  int32_t i = 0;
+  for (; i + W <= count; i += W) {
+    D x;
+    std::memcpy(&x, bend + i, sizeof x);
+    const D t = x * kTwoOverPi + kRoundMagic;
+    const D k = t - kRoundMagic;
+    const D r = (x - k * kPio2Head) - k * kPio2Tail;
+    const D z = r * r;
+    const D s = SinPoly(r, z);
+    const D c = CosPoly(z);
+    // A cast between vector types of one size keeps the bits: k's low bits sit in t's mantissa.
+    const I q = (I)t & 3;
+    const D chosen = (q & 1) != 0 ? c : s;
+    const I sign = (q & 2) << 62;
+    const D sine = (D)((I)chosen ^ sign);
+    const D lo = 1.0 + kVibratoDepth * (sine - kSinApproxError);
+    const D hi = 1.0 + kVibratoDepth * (sine + kSinApproxError);
+    std::memcpy(bend + i, &lo, sizeof lo);
+    const I differs = lo != hi;
+    long long any = 0;
+    for (int j = 0; j < W; ++j)
+      any |= differs[j];
+    if (any) {  // about one lane in seventy
+      for (int j = 0; j < W; ++j) {
+        if (differs[j]) bend[i + j] = VibratoBend(x[j]);
+      }
+    }
+  }
+  BendsScalar(bend + i, count - i);
+}
+
+void BendsSse2(double* bend, int32_t count) {
+  BendsVector<D2, I2, 2>(bend, count);
+}
+
+[[gnu::target("avx2")]] void BendsAvx2(double* bend, int32_t count) {
+  BendsVector<D4, I4, 4>(bend, count);
+}
+
+[[gnu::target("avx512f,avx512dq")]] void BendsAvx512(double* bend, int32_t count) {
+  BendsVector<D8, I8, 8>(bend, count);
+}
+
 }  // namespace
 
-double VibratoBends(double phase, double* bend, int32_t count) {
+double VibratoBends(double phase, double* bend, int32_t count, SimdPath path) {
   const double end = VibratoPhases(phase, bend, count);
   if (end >= kSinApproxLimit) {
     for (int32_t i = 0; i < count; ++i)
       bend[i] = VibratoBend(bend[i]);
     return end;
   }
-  for (int32_t i = 0; i < count; ++i) {
-    const double v = bend[i];
-    const double s = SinApprox(v);
-    const double lo = 1.0 + kVibratoDepth * (s - kSinApproxError);
-    const double hi = 1.0 + kVibratoDepth * (s + kSinApproxError);
-    // The bend rounds the same way anywhere in the bracket: no need to ask the library.
-    bend[i] = lo == hi ? lo : VibratoBend(v);
+  switch (path) {
+    case SimdPath::kScalar:
+      BendsScalar(bend, count);
+      break;
+    case SimdPath::kSse2:
+      BendsSse2(bend, count);
+      break;
+    case SimdPath::kAvx2:
+      BendsAvx2(bend, count);
+      break;
+    case SimdPath::kAvx512:
+      BendsAvx512(bend, count);
+      break;
   }
   return end;
 }

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "synth/Simd.h"
+
 namespace quom {
 
 constexpr double kVibratoStep = 0.0002;  // radians per oscillator call (~1.40 Hz at 44,100 calls/s)
@@ -17,7 +19,7 @@ double VibratoBend(double phase);
 
 // Fills bend[i], i < count, with VibratoBend(v_i), where v_0 = phase and v_{i+1} = v_i + 0.0002
 // (the same rounded additions the oscillator makes). Returns v_count.
-double VibratoBends(double phase, double* bend, int32_t count);
+double VibratoBends(double phase, double* bend, int32_t count, SimdPath path = BestSimdPath());
 
 // Sine with |error| below kSinApproxError against the C library's sin, for 0 <= x <= 2^20.
 double SinApprox(double x);

@@ -100,7 +100,8 @@ void WaveNextBlock(modString& w, float* out, int32_t count) {
         pos = (pos + 1) & kWaveMask;
       }
       phase = Single(phase + inc * bend[i]);
-      phase = Single(phase - std::floor(phase));
+      // The phase is never negative, so truncation is floor (and needs no library call).
+      phase = phase - static_cast<float>(static_cast<int32_t>(phase));
     }
   }
   w.WavePhase = phase;
