@@ -1,4 +1,4 @@
-// The whole synthesis as one call (reverb, master and sample bank not wired yet).
+// The whole synthesis as one call (reverb and master not wired yet).
 #include "song/Synthesize.h"
 
 namespace quom {
@@ -6,6 +6,7 @@ namespace quom {
 std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes,
                                 StageObserver* observer) {
   InitMix(e);
+  BuildSamples(e);
   if (observer) observer->SamplesBuilt(e);
   RenderSong(e, notes, kSecPerTick);
   if (observer) observer->NotesMixed(e);
