@@ -1,0 +1,74 @@
+// Master stage: level, envelope, gain and soft clip, one frame at a time.
+#include "fx/modFXMaster.h"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "synth/Rounding.h"
+
+namespace quom {
+
+namespace {
+
+constexpr double kKnee = 32000.0;         // PCM units where the clipper starts to bend
+constexpr double kHeadroom = 767.0;       // the knee approaches kKnee + 767 = 32767
+constexpr float kTargetLevel = 22000.0f;  // envelope level held by the limiter; also b's start
+constexpr double kLiftOffset = 11000.0;   // below the target: u = 33000 / (b + 11000)
+constexpr double kLiftNumerator = 33000.0;
+
+// One-pole envelope coefficients, single precision: 5 ms attack (1 / 220.5 samples at 44.1 kHz)
+// while the level is above the envelope, 200 ms release (1 / 8820) otherwise.
+constexpr float kAttack = static_cast<float>(1.0 / 220.5);
+constexpr float kAttackKeep = static_cast<float>(1.0 - 1.0 / 220.5);
+constexpr float kRelease = static_cast<float>(1.0 / 8820.0);
+constexpr float kReleaseKeep = static_cast<float>(1.0 - 1.0 / 8820.0);
+
+}  // namespace
+
+int16_t SoftClip(float x) {
+  const double xd = x;
+  double value = xd;
+  if (xd > kKnee) {
+    const double y = xd - kKnee;
+    // (767 * y) / (y + 767), in this order; the ratio tends to 1 as y grows.
+    value = std::isinf(y) ? kKnee + kHeadroom : kKnee + kHeadroom * y / (y + kHeadroom);
+  } else if (xd < -kKnee) {
+    const double y = -kKnee - xd;
+    value = std::isinf(y) ? -kKnee - kHeadroom : -kKnee - kHeadroom * y / (y + kHeadroom);
+  }
+  return RoundToInt16(value);  // NaN falls through both tests and becomes 0
+}
+
+void FxMaster(const modGen& g, std::span<int16_t> PcmBuf) {
+  if (g.MixLen <= 0) return;
+  if (PcmBuf.size() / 2 < static_cast<size_t>(g.MixLen)) {
+    throw std::length_error("FxMaster: PcmBuf holds fewer than 2 * MixLen values");
+  }
+
+  float b = kTargetLevel;
+  for (int32_t i = 0; i < g.MixLen; ++i) {
+    const double L = g.MixBuf[i].L;
+    const double R = g.MixBuf[i].R;
+
+    // One level for both channels. The right product is rounded to single before the
+    // comparison; the left one is taken as it is when it wins or ties.
+    const double left = std::fabs(L) * kMixToPcm;
+    const float right = Single(std::fabs(R) * kMixToPcm);
+    const double e = left >= right ? left : right;
+
+    if (e > b) {
+      b = Single(e * kAttack + b * static_cast<double>(kAttackKeep));
+    } else {
+      b = Single(e * kRelease + b * static_cast<double>(kReleaseKeep));
+    }
+
+    const float u = b > kTargetLevel ? Single(kTargetLevel / static_cast<double>(b))
+                                     : Single(kLiftNumerator / (b + kLiftOffset));
+
+    // (sample * 200000) * u, rounded to single before the clipper.
+    PcmBuf[2 * static_cast<size_t>(i)] = SoftClip(Single(L * kMixToPcm * u));
+    PcmBuf[2 * static_cast<size_t>(i) + 1] = SoftClip(Single(R * kMixToPcm * u));
+  }
+}
+
+}  // namespace quom
