@@ -15,8 +15,8 @@ BUILD_TYPE=${BUILD_TYPE:-Release}
 
 # Debian 12 packages, by what needs them.
 PKGS_BUILD=(g++ cmake make pkg-config)
-PKGS_ENGINE_TESTS=(libgtest-dev libgmock-dev libbenchmark-dev)
-PKGS_PROGRAM=()
+PKGS_ENGINE_TESTS=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev)
+PKGS_PROGRAM=(libcli11-dev libsndfile1-dev)
 
 missing_packages() {
   local p

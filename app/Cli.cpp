@@ -1,0 +1,121 @@
+// Command-line options and the render to files.
+#include "app/Cli.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/DefaultRun.h"
+#include "app/Errors.h"
+#include "app/NoteListFile.h"
+#include "app/TerminalProgress.h"
+#include "app/WavExport.h"
+#include "resources/EmbeddedScore.h"
+#include "song/Synthesize.h"
+
+namespace quom {
+
+namespace {
+
+struct Options {
+  std::string wavPath;    // empty: no PCM file
+  std::string stemsDir;   // empty: no stage files
+  std::string scorePath;  // empty: the embedded note list
+};
+
+constexpr const char* kExamples = R"(Examples:
+  quom                          synthesise the piece and play it
+  quom --wav quom.wav           render to a 16-bit WAV file, no window and no sound
+  quom --wav quom.flac          the same, losslessly compressed
+  quom --wav out.wav --stems stages/
+                                also write the sample bank and the mix bus before and
+                                after the reverb as 32-bit float WAV files
+  quom --score notes.bin --wav notes.wav
+                                render another note list (7-byte records)
+
+Exit status: 0 on success, 2 for bad input or usage (unknown option, unreadable or
+invalid score, unknown output format), 1 for any other failure (an output that
+cannot be written). A failed run leaves no output file behind.)";
+
+std::vector<NoteRec> LoadNotes(const Options& opt) {
+  if (!opt.scorePath.empty()) return LoadNoteListFile(opt.scorePath);
+  std::vector<NoteRec> notes = DecodeNoteList(EmbeddedNoteList());
+  CheckLoadedNotes(notes, "the embedded score");
+  return notes;
+}
+
+// Renders once and writes every requested file; the outputs are opened (and checked) before
+// the render starts and appear only when everything has been written.
+int RenderToFiles(const Options& opt, const std::vector<NoteRec>& notes) {
+  std::optional<PcmFileWriter> pcmFile;
+  if (!opt.wavPath.empty()) pcmFile.emplace(opt.wavPath);
+  std::unique_ptr<StemWriter> stems;
+  if (!opt.stemsDir.empty()) stems = std::make_unique<StemWriter>(opt.stemsDir);
+
+  TerminalProgress progress(stderr);
+  Engine engine;
+  engine.progress = &progress;
+  const std::vector<int16_t> pcm = Synthesize(engine, notes, stems.get());
+  progress.Finish();
+
+  if (pcmFile) pcmFile->Write(pcm);
+  if (stems) stems->Commit();
+  return 0;
+}
+
+int Run(const Options& opt) {
+  const std::vector<NoteRec> notes = LoadNotes(opt);
+  if (opt.wavPath.empty() && opt.stemsDir.empty()) return RunDefault(notes);
+  return RenderToFiles(opt, notes);
+}
+
+}  // namespace
+
+int RunCli(int argc, char** argv) {
+  CLI::App app{
+      "quom: synthesises a two-minute piece of music from its built-in note list and "
+      "plays it.",
+      "quom"};
+  app.set_version_flag("--version", std::string("quom ") + QUOM_VERSION);
+  app.footer(kExamples);
+
+  Options opt;
+  app.add_option("--wav", opt.wavPath,
+                 "Render to FILE instead of playing: .wav (16-bit PCM) or .flac (lossless)")
+      ->type_name("FILE");
+  app.add_option("--stems", opt.stemsDir,
+                 "Also write the stages of the render to DIR as 32-bit float WAV files")
+      ->type_name("DIR");
+  app.add_option("--score", opt.scorePath,
+                 "Render the note list in FILE (7-byte records) instead of the built-in one")
+      ->type_name("FILE");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+    std::fprintf(stderr, "quom: %s (see quom --help)\n", e.what());
+    return 2;
+  }
+
+  RemoveTempFilesOnSignal();
+  try {
+    return Run(opt);
+  } catch (const InputError& e) {
+    std::fprintf(stderr, "quom: %s\n", e.what());
+    return 2;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "quom: out of memory\n");
+    return 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quom: %s\n", e.what());
+    return 1;
+  }
+}
+
+}  // namespace quom

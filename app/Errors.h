@@ -1,0 +1,17 @@
+// The two kinds of failure the program tells apart by exit status.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace quom {
+
+// Bad input or usage: a missing or invalid score, an unknown option or output format. Exit 2.
+class InputError : public std::runtime_error {
+ public:
+  explicit InputError(const std::string& what) : std::runtime_error(what) {}
+};
+
+// Anything else (an output that cannot be written, exhausted memory) exits with status 1.
+
+}  // namespace quom

@@ -1,0 +1,63 @@
+// Note list files: read the bytes, decode, check; every failure names the file.
+#include "app/NoteListFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "app/Errors.h"
+
+namespace quom {
+
+namespace {
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  const auto fail = [&](int err) {
+    throw InputError("cannot read score '" + path + "': " + std::strerror(err));
+  };
+  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!f) fail(errno);
+
+  std::vector<uint8_t> bytes;
+  uint8_t chunk[65536];
+  size_t got = 0;
+  while ((got = std::fread(chunk, 1, sizeof chunk, f.get())) > 0) {
+    bytes.insert(bytes.end(), chunk, chunk + got);
+  }
+  if (std::ferror(f.get())) fail(errno);  // a directory, for one, opens but does not read
+  return bytes;
+}
+
+// The binary form: headerless 7-byte records. (A text form of the list would be recognised and
+// parsed here, before the binary decoding.)
+std::vector<NoteRec> NotesFromBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  if (bytes.size() < kNoteRecBytes) {
+    throw InputError("score '" + path + "' holds no note record (" + std::to_string(bytes.size()) +
+                     " bytes; a record is 7 bytes)");
+  }
+  if (const size_t extra = bytes.size() % kNoteRecBytes; extra != 0) {
+    std::fprintf(stderr,
+                 "quom: warning: score '%s' ends with %zu bytes that fill no record; "
+                 "they are ignored\n",
+                 path.c_str(), extra);
+  }
+  return DecodeNoteList(bytes);
+}
+
+}  // namespace
+
+void CheckLoadedNotes(const std::vector<NoteRec>& notes, const std::string& origin) {
+  if (const auto problem = CheckNoteList(notes)) {
+    throw InputError(origin + ", record " + std::to_string(problem->index) + ", field " +
+                     problem->field + ": " + problem->message);
+  }
+}
+
+std::vector<NoteRec> LoadNoteListFile(const std::string& path) {
+  std::vector<NoteRec> notes = NotesFromBytes(path, ReadFileBytes(path));
+  CheckLoadedNotes(notes, "score '" + path + "'");
+  return notes;
+}
+
+}  // namespace quom

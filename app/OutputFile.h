@@ -1,0 +1,35 @@
+// An output file that appears whole or not at all: written under a temporary name in its own
+// folder, renamed into place on Commit, removed otherwise.
+#pragma once
+
+#include <string>
+
+namespace quom {
+
+class OutputFile {
+ public:
+  // Creates the temporary file at once, so an unwritable destination fails before any work is
+  // done. Throws std::runtime_error with a message naming `path`.
+  explicit OutputFile(std::string path);
+  ~OutputFile();  // removes the temporary file unless committed
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  const std::string& path() const { return path_; }
+  const std::string& temp_path() const { return temp_; }
+
+  // Renames the temporary file to the destination, replacing any file there.
+  void Commit();
+
+ private:
+  std::string path_;
+  std::string temp_;
+  int slot_ = -1;  // where the temporary name is registered for removal on a fatal signal
+  bool committed_ = false;
+};
+
+// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of live OutputFiles before the
+// program dies of the signal. Call once, early.
+void RemoveTempFilesOnSignal();
+
+}  // namespace quom

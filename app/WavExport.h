@@ -1,0 +1,50 @@
+// Writing the piece and its intermediate stages to audio files.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "app/OutputFile.h"
+#include "song/Synthesize.h"
+
+namespace quom {
+
+// Where the 16-bit PCM goes and in which container, chosen by the file's extension: .wav (16-bit
+// PCM) or .flac (lossless, 16 bits). Any other extension is an InputError, raised here, before
+// anything is rendered; an unwritable destination throws std::runtime_error likewise.
+class PcmFileWriter {
+ public:
+  explicit PcmFileWriter(const std::string& path);
+  // Writes interleaved stereo at 44,100 Hz, exactly the given samples, and commits the file.
+  void Write(std::span<const int16_t> pcm);
+
+ private:
+  int format_ = 0;
+  OutputFile out_;
+};
+
+// Writes each stage of the render, as it completes, to a 32-bit float WAV file in `dir` (created
+// when missing): the six sample bank buffers (mono), then mix-dry.wav and mix-wet.wav (three
+// channels: L, R, Send) after the notes and after the reverb. The values are the engine's floats,
+// bit for bit. Files appear only on Commit, all together.
+class StemWriter : public StageObserver {
+ public:
+  explicit StemWriter(const std::string& dir);
+  void SamplesBuilt(const Engine& e) override;
+  void NotesMixed(const Engine& e) override;
+  void ReverbAdded(const Engine& e) override;
+  void Commit();
+
+  static constexpr std::array<const char*, 8> kFileNames = {
+      "SmpNoise.wav",    "SmpKick.wav",        "SmpPlateSmall.wav", "SmpPlateMid.wav",
+      "SmpPlateBig.wav", "SmpPlateBigLow.wav", "mix-dry.wav",       "mix-wet.wav"};
+
+ private:
+  std::vector<std::unique_ptr<OutputFile>> files_;  // in the order of kFileNames
+};
+
+}  // namespace quom
