@@ -76,12 +76,6 @@ void ExpectGolden(const char* name, const char* recorded, const std::string& has
   EXPECT_EQ(hash, recorded) << name << " changed";
 }
 
-TEST(Golden, Sha256OfAKnownMessage) {
-  const std::string abc = "abc";
-  EXPECT_EQ(Sha256Hex({reinterpret_cast<const uint8_t*>(abc.data()), abc.size()}),
-            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-}
-
 // Rendered once for the tests below.
 const std::vector<int16_t>& AllInstrumentsPcm() {
   static const std::vector<int16_t> pcm = [] {
