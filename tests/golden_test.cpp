@@ -22,9 +22,9 @@ namespace {
 
 using test::Sha256Hex;
 
-// The render of AllInstrumentsScore. Empty until recorded, from the printed value, once the
-// instruments and the sample bank are final.
-constexpr const char* kAllInstrumentsPcmSha256 = "";
+// The render of AllInstrumentsScore: every instrument, the sample bank, reverb and master.
+constexpr const char* kAllInstrumentsPcmSha256 =
+    "2b5038bd098ac62140b557cc74f8538d31d7b58942c737303fe0d380053168cc";
 
 // The reverb and the master stage alone, on a fixed synthetic bus: final for these two stages.
 constexpr const char* kReverbBusSha256 =
