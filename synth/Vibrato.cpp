@@ -99,6 +99,38 @@ double VibratoPhases(double phase, double* v, int32_t count) {
   return phase;
 }
 
+}  // namespace
+
+double VibratoAdvance(double phase, int64_t calls) {
+  while (calls > 0) {
+    const double next = phase + kVibratoStep;
+    if (phase < 0x1p-11) {  // small phases: the step may fall on a tie, so add one by one
+      phase = next;
+      --calls;
+      continue;
+    }
+    int exponent;
+    std::frexp(phase, &exponent);
+    const double binadeEnd = std::ldexp(1.0, exponent);
+    const double step = next - phase;
+    // The most steps that stay inside the binade, adjusted for the rounding of the estimate.
+    int64_t n = static_cast<int64_t>((binadeEnd - phase) / step);
+    while (n > 0 && phase + n * step >= binadeEnd) --n;
+    while (phase + (n + 1) * step < binadeEnd) ++n;
+    if (n > calls) n = calls;
+    if (n == 0) {  // the next step leaves the binade
+      phase = next;
+      --calls;
+      continue;
+    }
+    phase = phase + n * step;
+    calls -= n;
+  }
+  return phase;
+}
+
+namespace {
+
 // The bend from a fast sine when the error bracket rounds to one value, else from the library.
 double BracketedBend(double v, double s) {
   const double lo = 1.0 + kVibratoDepth * (s - kSinApproxError);
