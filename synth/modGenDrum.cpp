@@ -5,8 +5,11 @@
 #include <stdexcept>
 
 #include "fx/modFX.h"
+#include "samples/modSamples.h"
 #include "song/Engine.h"
 #include "synth/Rounding.h"
+#include "synth/modGenDrum.h"
+#include "synth/modGenTonal.h"
 
 namespace quom {
 namespace {
@@ -23,16 +26,6 @@ constexpr float kShortestSec = 0.12f;
 constexpr float kLongestSec = 2.0f;
 constexpr double kTailSamples = 2000.0;
 
-// Fills the fresh voice buffer with VoiceLen samples of src from index `from` on. The bank is
-// built before any note; a drum played without it (or a range past its end) is a caller bug,
-// reported instead of reading outside the buffer.
-void CopySource(modGen& g, const std::vector<float>& src, int32_t from) {
-  if (from < 0 || static_cast<size_t>(from) + static_cast<size_t>(g.VoiceLen) > src.size()) {
-    throw std::logic_error("drum source out of range: was the sample bank built?");
-  }
-  std::copy_n(src.begin() + from, g.VoiceLen, g.VoiceBuf.begin());
-}
-
 // The length of note 63: L is LenSec limited to 0.12 .. 2 s; a NaN counts as too short.
 int32_t ClampedLength(float LenSec) {
   float L = LenSec;
@@ -44,58 +37,106 @@ int32_t ClampedLength(float LenSec) {
   return RoundToInt32(L * static_cast<double>(kSampleRate) + kTailSamples);
 }
 
+// Fills out[0 .. len-1] with src from index `from` on. The bank is built before any note; a drum
+// played without it (or a range past its end) is a caller bug, reported instead of reading
+// outside the buffer.
+void CopySource(float* out, int32_t len, const std::vector<float>& src, int32_t from) {
+  if (from < 0 || static_cast<size_t>(from) + static_cast<size_t>(len) > src.size()) {
+    throw std::logic_error("drum source out of range: was the sample bank built?");
+  }
+  std::copy_n(src.begin() + from, len, out);
+}
+
 }  // namespace
 
-void VoiceDrum(Engine& e, int32_t Note, float Gain, float StartSec, float LenSec) {
-  modGen& g = e.gen;
-  const modSamples& s = e.samples;
-  float* buf = nullptr;  // VoiceBuf, valid only after NewVoice
+bool PlanDrum(Engine& e, int32_t Note, float Gain, float StartSec, float LenSec, LayerPlan& p) {
+  p = LayerPlan{};
+  p.kind = LayerKind::kDrum;
+  p.drumNote = Note;
+  p.start = StartSec;
+  p.gain = Gain;
   const double gain = Gain;
-
+  // The draws happen here, in the places the sounds make them: before the copy for the snare's
+  // offset, after its resonator for its attack, after the copy for note 61's attack.
   if (Note == 36) {  // kick
-    NewVoice(g, 0, 7000);
-    CopySource(g, s.SmpKick, 0);
-    MixVoice(g, StartSec, Gain, kPanCentre, Single(gain * 0.1));
+    p.len = 7000;
+    p.pan = kPanCentre;
+    p.send = Single(gain * 0.1);
   } else if (Note >= 38 && Note <= 40) {  // snare: resonated noise from a random offset
-    NewVoice(g, 0, 32000);
-    const double u1 = RndUniform(e.tools);  // before the copy
-    CopySource(g, s.SmpNoise, RoundToInt32(u1 * 600.0 + 167.0));
-    buf = g.VoiceBuf.data();
-    FxResonator(buf, g.VoiceLen, 600.0f, 0.97f, 0.07f);
-    const double u2 = RndUniform(e.tools);  // after the resonator
-    FxFade(buf, g.VoiceLen, RoundToInt32(u2 * 700.0 + 480.0), 31000);
-    FxNormalize(buf, g.VoiceLen, 0.2f);
-    MixVoice(g, StartSec, Gain, kPanSnare, Single(gain * 0.3));
-  } else if (Note == 59) {  // mid plate; quiet notes get a softer attack
-    NewVoice(g, 0, 60000);
-    CopySource(g, s.SmpPlateMid, 0);
-    FxFade(g.VoiceBuf.data(), g.VoiceLen, RoundToInt32(500.0 / (gain + 0.1)), 8000);
-    MixVoice(g, StartSec, Gain, kPanSnare, Single(gain * 0.2));
+    p.len = 32000;
+    p.u1 = RndUniform(e.tools);
+    p.u2 = RndUniform(e.tools);
+    p.pan = kPanSnare;
+    p.send = Single(gain * 0.3);
+  } else if (Note == 59) {  // mid plate
+    p.len = 60000;
+    p.pan = kPanSnare;
+    p.send = Single(gain * 0.2);
   } else if (Note == 61) {  // small plate with a random attack and a squared decay
-    NewVoice(g, 0, 25000);
-    CopySource(g, s.SmpPlateSmall, 0);
-    const double u1 = RndUniform(e.tools);  // after the copy
-    buf = g.VoiceBuf.data();
-    FxFade(buf, g.VoiceLen, RoundToInt32(u1 * 500.0 + 348.0), 24900);
-    FxFade(buf, g.VoiceLen, 100, 24900);
-    MixVoice(g, StartSec, Gain, kPanSmallPlate, Single(gain * 0.35));
+    p.len = 25000;
+    p.u1 = RndUniform(e.tools);
+    p.pan = kPanSmallPlate;
+    p.send = Single(gain * 0.35);
   } else if (Note == 63) {  // small plate, as long as the note
-    NewVoice(g, 0, ClampedLength(LenSec));
-    CopySource(g, s.SmpPlateSmall, 0);
-    FxFade(g.VoiceBuf.data(), g.VoiceLen, 364, 2500);
-    MixVoice(g, StartSec, Gain, kPanSmallPlate, Single(gain * 0.35));
+    p.len = ClampedLength(LenSec);
+    p.pan = kPanSmallPlate;
+    p.send = Single(gain * 0.35);
   } else if (Note == 67) {  // big plate, stretched low
-    NewVoice(g, 0, 150000);
-    CopySource(g, s.SmpPlateBigLow, 0);
-    FxFade(g.VoiceBuf.data(), g.VoiceLen, RoundToInt32(100.0 / (gain + 0.1)), 2500);
-    MixVoice(g, StartSec, Gain, kPanLowPlate, Single(gain * 0.2));
+    p.len = 150000;
+    p.pan = kPanLowPlate;
+    p.send = Single(gain * 0.2);
   } else if (Note == 69) {  // big plate
-    NewVoice(g, 0, 150000);
-    CopySource(g, s.SmpPlateBig, 0);
-    FxFade(g.VoiceBuf.data(), g.VoiceLen, RoundToInt32(100.0 / (gain + 0.1)), 2500);
-    MixVoice(g, StartSec, Gain, kPanBigPlate, Single(gain * 0.2));
+    p.len = 150000;
+    p.pan = kPanBigPlate;
+    p.send = Single(gain * 0.2);
+  } else {
+    return false;  // any other note number plays nothing
   }
-  // Any other note number plays nothing: no voice buffer, no mix.
+  return true;
+}
+
+void RenderDrum(const LayerPlan& p, const modSamples& s, float* out) {
+  const int32_t n = p.len;
+  const double gain = p.gain;
+  switch (p.drumNote) {
+    case 36:
+      CopySource(out, n, s.SmpKick, 0);
+      break;
+    case 38:
+    case 39:
+    case 40:
+      CopySource(out, n, s.SmpNoise, RoundToInt32(p.u1 * 600.0 + 167.0));
+      FxResonator(out, n, 600.0f, 0.97f, 0.07f);
+      FxFade(out, n, RoundToInt32(p.u2 * 700.0 + 480.0), 31000);
+      FxNormalize(out, n, 0.2f);
+      break;
+    case 59:  // quiet notes get a softer attack
+      CopySource(out, n, s.SmpPlateMid, 0);
+      FxFade(out, n, RoundToInt32(500.0 / (gain + 0.1)), 8000);
+      break;
+    case 61:
+      CopySource(out, n, s.SmpPlateSmall, 0);
+      FxFade(out, n, RoundToInt32(p.u1 * 500.0 + 348.0), 24900);
+      FxFade(out, n, 100, 24900);
+      break;
+    case 63:
+      CopySource(out, n, s.SmpPlateSmall, 0);
+      FxFade(out, n, 364, 2500);
+      break;
+    case 67:
+      CopySource(out, n, s.SmpPlateBigLow, 0);
+      FxFade(out, n, RoundToInt32(100.0 / (gain + 0.1)), 2500);
+      break;
+    case 69:
+      CopySource(out, n, s.SmpPlateBig, 0);
+      FxFade(out, n, RoundToInt32(100.0 / (gain + 0.1)), 2500);
+      break;
+  }
+}
+
+void VoiceDrum(Engine& e, int32_t Note, float Gain, float StartSec, float LenSec) {
+  LayerPlan p;
+  if (PlanDrum(e, Note, Gain, StartSec, LenSec, p)) PlayLayer(e, p);
 }
 
 }  // namespace quom

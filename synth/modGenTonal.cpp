@@ -2,11 +2,9 @@
 // follows its pitch, and a two-layer bass through a fixed resonance.
 #include "synth/modGenTonal.h"
 
-#include <cmath>
-
-#include "fx/modFX.h"
 #include "song/Engine.h"
 #include "synth/Rounding.h"
+#include "synth/Vibrato.h"
 
 namespace quom {
 
@@ -24,11 +22,18 @@ float JitterStart(modTools& t, float start, double spread, double offset) {
   return s;
 }
 
-// A fresh voice of the note's length plus tail, detuned by up to +-0.01 semitone.
-void NewDetunedVoice(Engine& e, int32_t note, float length) {
+// A voice of the note's length plus tail, detuned by up to +-0.01 semitone.
+void DetunedVoice(Engine& e, LayerPlan& p, int32_t note, float length) {
   const double r = RndUniform(e.tools);
-  const int32_t count = RoundToInt32(length * kSampleRateHz + kTailSamples);
-  NewVoice(e.gen, Single((r - 0.5) * 0.02 + note), count);
+  p.len = RoundToInt32(length * kSampleRateHz + kTailSamples);
+  p.voiceNote = Single((r - 0.5) * 0.02 + note);
+  p.voiceFreq = NoteFrequency(p.voiceNote);
+}
+
+// The layer's oscillator starts where the vibrato is now; the vibrato runs on past its calls.
+void TakeVibrato(Engine& e, LayerPlan& p) {
+  p.wave.VibPhase = e.wave.VibPhase;
+  e.wave.VibPhase = VibratoAdvance(e.wave.VibPhase, p.Calls());
 }
 
 }  // namespace
@@ -44,60 +49,87 @@ BassMainLayer BassMainLayerFor(float gain) {
   return b;
 }
 
-void VoiceCubic(Engine& e, int32_t note, float gain, float start, float length, float pan,
-                float send) {
-  modGen& g = e.gen;
-  start = JitterStart(e.tools, start, 0.02, 0.0);
-  NewDetunedVoice(e, note, length);
+LayerPlan PlanCubic(Engine& e, int32_t note, float gain, float start, float length, float pan,
+                    float send) {
+  LayerPlan p;
+  p.kind = LayerKind::kCubic;
+  p.start = JitterStart(e.tools, start, 0.02, 0.0);
+  DetunedVoice(e, p, note, length);
   // Half the frequency, read twice per sample: the note's pitch with a mild low-pass.
-  WaveInitCubic(e.wave, e.tools, Single(g.VoiceFreq * 0.5), 0.1f, Single(note / 50.0));
-  float* buf = g.VoiceBuf.data();
-  for (int32_t i = 0; i < g.VoiceLen; ++i) {
-    const float a = WaveNext(e.wave);
-    const float b = WaveNext(e.wave);
-    buf[i] = Single(static_cast<double>(a) + b);
-  }
-  FxDecay(buf, g.VoiceLen, 0.999985);  // about -5.75 dB per second
-  FxHighPass(buf, g.VoiceLen, 0.92f);
-  FxNormalize(buf, g.VoiceLen, 0.1f);
-  FxFade(buf, g.VoiceLen, 50, 6000);
-  MixVoice(g, start, gain, pan, Single(static_cast<double>(gain) * send));
+  WaveInitCubic(p.wave, e.tools, Single(p.voiceFreq * 0.5), 0.1f, Single(note / 50.0));
+  TakeVibrato(e, p);
+  p.gain = gain;
+  p.pan = pan;
+  p.send = Single(static_cast<double>(gain) * send);
+  return p;
 }
 
-void VoiceArc(Engine& e, int32_t note, float gain, float start, float length, float pan) {
-  modGen& g = e.gen;
-  start = JitterStart(e.tools, start, 0.02, 0.0);
-  NewDetunedVoice(e, note, length);
-  WaveInitArc(e.wave, e.tools, Single(g.VoiceFreq), 0.1f, 0.2f);
-  float* buf = g.VoiceBuf.data();
-  for (int32_t i = 0; i < g.VoiceLen; ++i)
-    buf[i] = WaveNext(e.wave);
-  FxDecay(buf, g.VoiceLen, 1.0 - g.VoiceFreq * 3e-7);  // higher notes die away faster
-  FxHighPass(buf, g.VoiceLen, 0.8f);
-  FxNormalize(buf, g.VoiceLen, 0.1f);
-  FxFade(buf, g.VoiceLen, 50, 5000);
-  MixVoice(g, start, gain, pan, Single(gain * 0.2));
+LayerPlan PlanArc(Engine& e, int32_t note, float gain, float start, float length, float pan) {
+  LayerPlan p;
+  p.kind = LayerKind::kArc;
+  p.start = JitterStart(e.tools, start, 0.02, 0.0);
+  DetunedVoice(e, p, note, length);
+  WaveInitArc(p.wave, e.tools, Single(p.voiceFreq), 0.1f, 0.2f);
+  TakeVibrato(e, p);
+  p.gain = gain;
+  p.pan = pan;
+  p.send = Single(gain * 0.2);
+  return p;
 }
 
-void VoiceBass(Engine& e, int32_t note, float gain, float start, float length) {
-  modGen& g = e.gen;
+void PlanBass(Engine& e, int32_t note, float gain, float start, float length, LayerPlan& arc,
+              LayerPlan& main) {
   start = JitterStart(e.tools, start, 0.01, 0.01);
 
   // The arc layer: half the length, centred, a gain that falls faster than the note's.
-  VoiceArc(e, note, Single((gain * 0.4 + 0.2) * gain), start, Single(length * 0.5), 0.5f);
+  arc = PlanArc(e, note, Single((gain * 0.4 + 0.2) * gain), start, Single(length * 0.5), 0.5f);
 
   // The main layer: not detuned, no draw.
-  NewVoice(g, static_cast<float>(note), RoundToInt32(length * kSampleRateHz + kBassTailSamples));
+  main = LayerPlan{};
+  main.kind = LayerKind::kBass;
+  main.len = RoundToInt32(length * kSampleRateHz + kBassTailSamples);
+  main.voiceNote = static_cast<float>(note);
+  main.voiceFreq = NoteFrequency(main.voiceNote);
   const BassMainLayer layer = BassMainLayerFor(gain);
-  WaveInitArc(e.wave, e.tools, Single(g.VoiceFreq), 0.5f, layer.noise);
-  float* buf = g.VoiceBuf.data();
-  for (int32_t i = 0; i < g.VoiceLen; ++i)
-    buf[i] = WaveNext(e.wave);
-  FxResonator(buf, g.VoiceLen, 1600.0f, 0.9f, 1.0f);
-  FxFade(buf, g.VoiceLen, layer.fadeIn, 3000);  // fade before normalising, high-pass after
-  FxNormalize(buf, g.VoiceLen, Single(0.5 - note * 0.005));  // lower notes peak higher
-  FxHighPass(buf, g.VoiceLen, 0.975f);
-  MixVoice(g, start, layer.mixGain, 0.5f, Single(layer.mixGain * 0.1));
+  WaveInitArc(main.wave, e.tools, Single(main.voiceFreq), 0.5f, layer.noise);
+  TakeVibrato(e, main);
+  main.fadeIn = layer.fadeIn;
+  main.peak = Single(0.5 - note * 0.005);  // lower notes peak higher
+  main.start = start;
+  main.gain = layer.mixGain;
+  main.pan = 0.5f;
+  main.send = Single(layer.mixGain * 0.1);
+}
+
+void PlayLayer(Engine& e, const LayerPlan& p) {
+  modGen& g = e.gen;
+  NewVoice(g, p.voiceNote, p.len);
+  if (p.kind != LayerKind::kDrum) {
+    // The engine's oscillator runs the layer; its vibrato ends where planning moved it.
+    const double vibratoAfter = e.wave.VibPhase;
+    e.wave = p.wave;
+    RenderLayerLiteral(p, e.wave, e.samples, g.VoiceBuf.data());
+    e.wave.VibPhase = vibratoAfter;
+  } else {
+    RenderLayerLiteral(p, e.wave, e.samples, g.VoiceBuf.data());
+  }
+  MixVoice(g, p.start, p.gain, p.pan, p.send);
+}
+
+void VoiceCubic(Engine& e, int32_t note, float gain, float start, float length, float pan,
+                float send) {
+  PlayLayer(e, PlanCubic(e, note, gain, start, length, pan, send));
+}
+
+void VoiceArc(Engine& e, int32_t note, float gain, float start, float length, float pan) {
+  PlayLayer(e, PlanArc(e, note, gain, start, length, pan));
+}
+
+void VoiceBass(Engine& e, int32_t note, float gain, float start, float length) {
+  LayerPlan arc, main;
+  PlanBass(e, note, gain, start, length, arc, main);
+  PlayLayer(e, arc);
+  PlayLayer(e, main);
 }
 
 }  // namespace quom
