@@ -1,9 +1,13 @@
 // Score rendering: sizing the mix bus for the note list and dispatching every note, in file
 // order, to the layers of its instrument code.
+#include <algorithm>
 #include <cmath>
 
 #include "song/Engine.h"
+#include "song/NotePlan.h"
 #include "synth/Rounding.h"
+#include "synth/modGenDrum.h"
+#include "synth/modGenTonal.h"
 
 namespace quom {
 
@@ -19,27 +23,35 @@ void InitMix(Engine& e) {
   e.gen.MixBuf.assign(1, MixFrame{});
 }
 
-void RenderSong(Engine& e, std::span<const NoteRec> notes, float SecPerTick) {
-  modGen& g = e.gen;
+int32_t SizedMixLen(std::span<const NoteRec> notes, float SecPerTick) {
   const double secPerTick = SecPerTick;
-
-  g.MixLen = 0;
+  int32_t len = 0;
   for (const NoteRec& r : notes) {
     const int endTick = r.Start + r.Length;
     // endTick * SecPerTick first, then * 44100, in double; one rounding to the frame.
     const int32_t endFrame = RoundToInt32(endTick * secPerTick * static_cast<double>(kSampleRate));
-    if (endFrame > g.MixLen) g.MixLen = endFrame;
+    if (endFrame > len) len = endFrame;
   }
-  g.MixLen = g.MixLen + kSampleRate;  // one second after the last note end
-  g.MixBuf.assign(static_cast<size_t>(g.MixLen), MixFrame{});
+  return len + kSampleRate;  // one second after the last note end
+}
 
+int64_t LayerOffset(const LayerPlan& p) {
+  return RoundToInt32(p.start * static_cast<double>(kSampleRate));
+}
+
+void RenderSong(Engine& e, std::span<const NoteRec> notes, float SecPerTick) {
+  modGen& g = e.gen;
+  g.MixLen = SizedMixLen(notes, SecPerTick);
+  g.MixBuf.assign(static_cast<size_t>(g.MixLen), MixFrame{});
+  const double secPerTick = SecPerTick;
   for (const NoteRec& r : notes) {
     PlayNote(e, Single(r.Start * secPerTick), Single(r.Length * secPerTick), r.Note, r.Velocity,
              r.Instrument);
   }
 }
 
-void PlayNote(Engine& e, float StartSec, float LenSec, int Note, int Velocity, int Instrument) {
+float PlanNote(Engine& e, float StartSec, float LenSec, int Note, int Velocity, int Instrument,
+               std::vector<LayerPlan>& layers) {
   const float Gain = VelocityGain(Velocity);
   const int32_t N = Note;
   const float S = StartSec;
@@ -48,26 +60,63 @@ void PlayNote(Engine& e, float StartSec, float LenSec, int Note, int Velocity, i
 
   // The layers draw from the shared generators: their order is part of the output.
   if (Instrument == 24) {
-    VoiceCubic(e, N, Gain, S, D, 0.5f, 0.7f);
-    VoiceCubic(e, N - 12, Single(Gain * 0.5), S, kOctaveLayerSec, 0.5f, 0.2f);
-    ShowProgress(e, 0.2f);
-  } else if (Instrument == 25) {
-    VoiceCubic(e, N, Gain, S, D, 0.15f, 0.2f);
-    VoiceCubic(e, N - 12, Single(Gain * 0.25), S, kOctaveLayerSec, 0.35f, 0.2f);
-    VoiceCubic(e, N, Gain, S, D, 0.7f, 0.2f);
-    ShowProgress(e, 0.3f);
-  } else if (Instrument == 26) {
-    VoiceArc(e, N, Single(Gain * 0.7), S, D, 0.3f);
-    VoiceArc(e, N, Single(Gain * 0.7), S, D, 0.85f);
-    ShowProgress(e, 0.2f);
-  } else if (Instrument >= 27 && Instrument <= 37) {
-    VoiceBass(e, N, Gain, S, D);
-    ShowProgress(e, 0.1f);
-  } else if (Instrument == 127) {
-    VoiceDrum(e, N, Gain, S, D);
-    ShowProgress(e, 0.004f);
+    layers.push_back(PlanCubic(e, N, Gain, S, D, 0.5f, 0.7f));
+    layers.push_back(PlanCubic(e, N - 12, Single(Gain * 0.5), S, kOctaveLayerSec, 0.5f, 0.2f));
+    return 0.2f;
   }
-  // Any other code renders nothing and reports no progress.
+  if (Instrument == 25) {
+    layers.push_back(PlanCubic(e, N, Gain, S, D, 0.15f, 0.2f));
+    layers.push_back(PlanCubic(e, N - 12, Single(Gain * 0.25), S, kOctaveLayerSec, 0.35f, 0.2f));
+    layers.push_back(PlanCubic(e, N, Gain, S, D, 0.7f, 0.2f));
+    return 0.3f;
+  }
+  if (Instrument == 26) {
+    layers.push_back(PlanArc(e, N, Single(Gain * 0.7), S, D, 0.3f));
+    layers.push_back(PlanArc(e, N, Single(Gain * 0.7), S, D, 0.85f));
+    return 0.2f;
+  }
+  if (Instrument >= 27 && Instrument <= 37) {
+    LayerPlan arc, main;
+    PlanBass(e, N, Gain, S, D, arc, main);
+    layers.push_back(arc);
+    layers.push_back(main);
+    return 0.1f;
+  }
+  if (Instrument == 127) {
+    LayerPlan drum;
+    if (PlanDrum(e, N, Gain, S, D, drum)) layers.push_back(drum);
+    return 0.004f;  // counted even for drum notes that play nothing
+  }
+  return 0.0f;  // any other code renders nothing and reports no progress
+}
+
+void PlayNote(Engine& e, float StartSec, float LenSec, int Note, int Velocity, int Instrument) {
+  std::vector<LayerPlan> layers;
+  const float units = PlanNote(e, StartSec, LenSec, Note, Velocity, Instrument, layers);
+  for (const LayerPlan& p : layers)
+    PlayLayer(e, p);
+  if (units > 0.0f) ShowProgress(e, units);
+}
+
+SongPlan PlanSong(Engine& e, std::span<const NoteRec> notes, float SecPerTick) {
+  SongPlan plan;
+  plan.sizedLen = SizedMixLen(notes, SecPerTick);
+  plan.noteEnd.reserve(notes.size());
+  plan.units.reserve(notes.size());
+  const double secPerTick = SecPerTick;
+  int64_t mixLen = plan.sizedLen;
+  for (const NoteRec& r : notes) {
+    const size_t first = plan.layers.size();
+    plan.units.push_back(PlanNote(e, Single(r.Start * secPerTick), Single(r.Length * secPerTick),
+                                  r.Note, r.Velocity, r.Instrument, plan.layers));
+    plan.noteEnd.push_back(static_cast<uint32_t>(plan.layers.size()));
+    for (size_t i = first; i < plan.layers.size(); ++i) {
+      const LayerPlan& p = plan.layers[i];
+      mixLen = std::max(mixLen, LayerOffset(p) + p.len);  // where MixVoice would grow the bus
+    }
+  }
+  plan.mixLen = static_cast<int32_t>(mixLen);
+  return plan;
 }
 
 }  // namespace quom

@@ -23,8 +23,8 @@ enum class LayerKind : uint8_t {
 
 struct LayerPlan {
   LayerKind kind = LayerKind::kCubic;
-  int32_t len = 0;          // samples in the voice buffer
-  float voiceNote = 0.0f;   // the (detuned) note number the voice buffer is made for
+  int32_t len = 0;         // samples in the voice buffer
+  float voiceNote = 0.0f;  // the (detuned) note number the voice buffer is made for
 
   // Where and how it is mixed.
   float start = 0.0f;

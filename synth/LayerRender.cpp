@@ -21,14 +21,16 @@ void RenderLayerLiteral(const LayerPlan& p, modString& w, const modSamples& bank
       FxFade(out, n, 50, 6000);
       break;
     case LayerKind::kArc:
-      for (int32_t i = 0; i < n; ++i) out[i] = WaveNext(w);
+      for (int32_t i = 0; i < n; ++i)
+        out[i] = WaveNext(w);
       FxDecay(out, n, 1.0 - p.voiceFreq * 3e-7);  // higher notes die away faster
       FxHighPass(out, n, 0.8f);
       FxNormalize(out, n, 0.1f);
       FxFade(out, n, 50, 5000);
       break;
     case LayerKind::kBass:
-      for (int32_t i = 0; i < n; ++i) out[i] = WaveNext(w);
+      for (int32_t i = 0; i < n; ++i)
+        out[i] = WaveNext(w);
       FxResonator(out, n, 1600.0f, 0.9f, 1.0f);  // fully wet
       FxFade(out, n, p.fadeIn, 3000);            // fade before normalising, high-pass after
       FxNormalize(out, n, p.peak);

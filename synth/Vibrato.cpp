@@ -115,8 +115,10 @@ double VibratoAdvance(double phase, int64_t calls) {
     const double step = next - phase;
     // The most steps that stay inside the binade, adjusted for the rounding of the estimate.
     int64_t n = static_cast<int64_t>((binadeEnd - phase) / step);
-    while (n > 0 && phase + n * step >= binadeEnd) --n;
-    while (phase + (n + 1) * step < binadeEnd) ++n;
+    while (n > 0 && phase + n * step >= binadeEnd)
+      --n;
+    while (phase + (n + 1) * step < binadeEnd)
+      ++n;
     if (n > calls) n = calls;
     if (n == 0) {  // the next step leaves the binade
       phase = next;

@@ -1,6 +1,8 @@
 // Percussion instrument: the note number picks one of seven sounds, each a stretch of a sample
 // bank buffer copied into the voice buffer, shaped by a few effects and mixed at a fixed pan with
 // a reverb send that grows with the gain.
+#include "synth/modGenDrum.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -8,7 +10,6 @@
 #include "samples/modSamples.h"
 #include "song/Engine.h"
 #include "synth/Rounding.h"
-#include "synth/modGenDrum.h"
 #include "synth/modGenTonal.h"
 
 namespace quom {

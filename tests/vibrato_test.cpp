@@ -50,9 +50,11 @@ TEST(Vibrato, AdvanceEqualsRepeatedAddition) {
   double v = 0.0;
   int64_t done = 0;
   // Uneven jumps across the whole range of a long piece, checked at every landing point.
-  for (int64_t jump : {1, 2, 3, 7, 1000, 65536, 99991, 1234567, 5000000, 20000000, 50000000, 10000000}) {
+  for (int64_t jump :
+       {1, 2, 3, 7, 1000, 65536, 99991, 1234567, 5000000, 20000000, 50000000, 10000000}) {
     double reference = v;
-    for (int64_t i = 0; i < jump; ++i) reference = reference + kVibratoStep;
+    for (int64_t i = 0; i < jump; ++i)
+      reference = reference + kVibratoStep;
     const double fast = VibratoAdvance(v, jump);
     ASSERT_EQ(fast, reference) << "after " << done + jump << " calls";
     v = fast;
