@@ -177,9 +177,9 @@ TEST(EmbeddedScore, PrintsAsTextAndReadsBackUnchanged) {
       std::equal(bytes.begin(), bytes.end(), EmbeddedNoteList().begin(), EmbeddedNoteList().end()));
 }
 
-// Renders the whole piece: the last crash grows the mix bus by 60 frames past its sized end.
-// Needs the sample bank and the kit; enable once they are wired into Synthesize.
-TEST(EmbeddedScore, DISABLED_RenderedPieceEndsAfterTheLastCrash) {
+// Renders the whole piece: the last crash grows the mix bus by 60 frames past its sized end,
+// and nothing else does.
+TEST(EmbeddedScore, RenderedPieceEndsAfterTheLastCrash) {
   Engine e;
   const std::vector<int16_t> pcm = Synthesize(e, Piece());
   EXPECT_EQ(e.gen.MixLen, 5297673);
