@@ -209,7 +209,7 @@ def compose_pluck(score):
     for i, n in enumerate([54, 57, 61, 54, 57, 61]):
         score.add(PLUCK, tick(-1, 6 + i), 4, n, 42 + 4 * i)
     for bar in range(0, 4):  # intro, alone
-        arp_bar(score, bar, 54, 1, 60 + 3 * bar, rnd)
+        arp_bar(score, bar, 54, 1, 66 + 3 * bar, rnd)
     for bar in range(4, 8):
         arp_bar(score, bar, 54, 1, 72, rnd)
         sparkle_bar(score, bar, 55, rnd)
@@ -418,22 +418,22 @@ def compose_counter(score):
     for bar in range(4, 8):  # intro: a held chord a bar
         stab(score, bar, 0, 59, 62 + 2 * (bar - 4))
     for bar in range(8, 32):  # groove and melody: backbeat stabs
-        stab(score, bar, 3, 9, 80 + rnd(3))
-        stab(score, bar, 9, 9, 84 + rnd(3))
+        stab(score, bar, 3, 9, 90 + rnd(3))
+        stab(score, bar, 9, 9, 94 + rnd(3))
     for bar, text in COUNTER_PHRASES.items():
         for pos, dur, note in phrase_notes(text):
-            score.add(COUNTER, tick(bar, pos), dur * TRIPLET - 1, note, 74 + rnd(3))
+            score.add(COUNTER, tick(bar, pos), dur * TRIPLET - 1, note, 92 + rnd(3))
     for bar in range(40, 42):  # build: every beat
         for beat in range(4):
-            stab(score, bar, 3 * beat, 9, 70 + 6 * beat + 12 * (bar - 40))
+            stab(score, bar, 3 * beat, 9, 80 + 6 * beat + 12 * (bar - 40))
     for bar in range(42, 50):  # climax: backbeats and their pushes
-        for pos, vel in ((3, 92), (5, 80), (9, 96), (11, 84)):
+        for pos, vel in ((3, 100), (5, 88), (9, 104), (11, 92)):
             stab(score, bar, pos, 4 if pos % 3 else 9, vel + rnd(2), centre=65)
     for bar in range(50, 53):
-        stab(score, bar, 3, 9, 80)
+        stab(score, bar, 3, 9, 90)
         if bar < 52:
-            stab(score, bar, 8, 4, 72)
-        stab(score, bar, 9, 9, 80)
+            stab(score, bar, 8, 4, 82)
+        stab(score, bar, 9, 9, 90)
     stab(score, FINAL_BAR, 0, 59, 96)
 
 
