@@ -447,9 +447,9 @@ SHUFFLE_HATS = (0, 2, 3, 5, 6, 8, 9, 11)
 
 
 def groove_bar(score, bar, rnd, open_hat=False, fill=False, ride=False):
-    kit(score, bar, 0, KICK, 120 + rnd(2))
-    kit(score, bar, 6, KICK, 112 + rnd(2))
-    kit(score, bar, 8, KICK, 96 + rnd(3))
+    kit(score, bar, 0, KICK, 110 + rnd(2))
+    kit(score, bar, 6, KICK, 104 + rnd(2))
+    kit(score, bar, 8, KICK, 90 + rnd(3))
     kit(score, bar, 3, SNARE, 110 + rnd(3))
     kit(score, bar, 9, SNARE, 114 + rnd(3))
     if bar != 8:
