@@ -215,7 +215,7 @@ def compose_pluck(score):
         sparkle_bar(score, bar, 55, rnd)
     for bar in range(8, 16):  # groove
         arp_bar(score, bar, 57, 2, 78, rnd)
-    for bar in range(16, 32):  # melody: leave the middle to the lead
+    for bar in range(16, 32):  # melody: a little lower and softer, under the lead
         arp_bar(score, bar, 54, 2, 72, rnd)
     # Breakdown: one voice, softer; it steps aside on the first downbeat and runs
     # with gaps for four bars.
@@ -231,11 +231,13 @@ def compose_pluck(score):
     for bar in range(50, 53):  # outro
         arp_bar(score, bar, 54, 2, 78 - 4 * (bar - 50), rnd)
     # The last chord: the arpeggio slows to a stop and fades out.
+    # Its last note, the softest of the piece, ends on the piece's last tick.
     starts = [3210, 3216, 3223, 3231, 3240, 3250, 3261, 3273]
     notes = [54, 57, 61, 66, 69, 73, 69, 66]
-    for i, (s, n) in enumerate(zip(starts, notes)):
-        end = starts[i + 1] if i + 1 < len(starts) else 3276
-        score.add(PLUCK, s, end - s, n, 84 - 8 * i - (1 if i == 7 else 0))
+    velocities = [84, 76, 68, 60, 52, 44, 36, 27]
+    ends = starts[1:] + [3276]
+    for s, e, n, v in zip(starts, ends, notes, velocities):
+        score.add(PLUCK, s, e - s, n, v)
 
 
 # ---------------------------------------------------------------- lead
