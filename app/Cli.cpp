@@ -2,11 +2,14 @@
 #include "app/Cli.h"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "app/TerminalProgress.h"
 #include "app/WavExport.h"
 #include "resources/EmbeddedScore.h"
+#include "song/NoteText.h"
 #include "song/Synthesize.h"
 
 namespace quom {
@@ -26,6 +30,7 @@ struct Options {
   std::string wavPath;    // empty: no PCM file
   std::string stemsDir;   // empty: no stage files
   std::string scorePath;  // empty: the embedded note list
+  bool printScore = false;
 };
 
 constexpr const char* kExamples = R"(Examples:
@@ -35,8 +40,12 @@ constexpr const char* kExamples = R"(Examples:
   quom --wav out.wav --stems stages/
                                 also write the sample bank and the mix bus before and
                                 after the reverb as 32-bit float WAV files
-  quom --score notes.bin --wav notes.wav
-                                render another note list (7-byte records)
+  quom --score notes.txt --wav notes.wav
+                                render another note list: text, one record a line
+                                ("start length note velocity instrument"), or
+                                7-byte binary records in a file not named .txt
+  quom --print-score > score.txt
+                                write the built-in note list as text
 
 Exit status: 0 on success, 2 for bad input or usage (unknown option, unreadable or
 invalid score, unknown output format), 1 for any other failure (an output that
@@ -70,6 +79,14 @@ int RenderToFiles(const Options& opt, const std::vector<NoteRec>& notes) {
 
 int Run(const Options& opt) {
   const std::vector<NoteRec> notes = LoadNotes(opt);
+  if (opt.printScore) {
+    const std::string text = FormatNoteText(notes);
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+        std::fflush(stdout) != 0) {
+      throw std::runtime_error(std::string("cannot write the score: ") + std::strerror(errno));
+    }
+    return 0;
+  }
   if (opt.wavPath.empty() && opt.stemsDir.empty()) return RunDefault(notes);
   return RenderToFiles(opt, notes);
 }
@@ -92,8 +109,11 @@ int RunCli(int argc, char** argv) {
                  "Also write the stages of the render to DIR as 32-bit float WAV files")
       ->type_name("DIR");
   app.add_option("--score", opt.scorePath,
-                 "Render the note list in FILE (7-byte records) instead of the built-in one")
+                 "Render the note list in FILE instead of the built-in one: text if the name "
+                 "ends in .txt, else 7-byte records")
       ->type_name("FILE");
+  app.add_flag("--print-score", opt.printScore,
+               "Write the note list (built-in, or --score's) as text to standard output");
 
   try {
     app.parse(argc, argv);

@@ -5,8 +5,12 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string_view>
+#include <utility>
+#include <variant>
 
 #include "app/Errors.h"
+#include "song/NoteText.h"
 
 namespace quom {
 
@@ -29,8 +33,26 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   return bytes;
 }
 
-// The binary form: headerless 7-byte records. (A text form of the list would be recognised and
-// parsed here, before the binary decoding.)
+bool HasTextExtension(const std::string& path) {
+  constexpr std::string_view kText = ".txt";
+  return path.size() >= kText.size() &&
+         path.compare(path.size() - kText.size(), kText.size(), kText.data()) == 0;
+}
+
+// The text form: one record a line.
+std::vector<NoteRec> NotesFromText(const std::string& path, const std::vector<uint8_t>& bytes) {
+  auto parsed =
+      ParseNoteText(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  if (const auto* error = std::get_if<NoteTextError>(&parsed)) {
+    throw InputError("score '" + path + "', line " + std::to_string(error->line) + ": " +
+                     error->message);
+  }
+  std::vector<NoteRec> notes = std::move(std::get<std::vector<NoteRec>>(parsed));
+  if (notes.empty()) throw InputError("score '" + path + "' holds no note record");
+  return notes;
+}
+
+// The binary form: headerless 7-byte records.
 std::vector<NoteRec> NotesFromBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   if (bytes.size() < kNoteRecBytes) {
     throw InputError("score '" + path + "' holds no note record (" + std::to_string(bytes.size()) +
@@ -55,7 +77,9 @@ void CheckLoadedNotes(const std::vector<NoteRec>& notes, const std::string& orig
 }
 
 std::vector<NoteRec> LoadNoteListFile(const std::string& path) {
-  std::vector<NoteRec> notes = NotesFromBytes(path, ReadFileBytes(path));
+  const std::vector<uint8_t> bytes = ReadFileBytes(path);
+  std::vector<NoteRec> notes =
+      HasTextExtension(path) ? NotesFromText(path, bytes) : NotesFromBytes(path, bytes);
   CheckLoadedNotes(notes, "score '" + path + "'");
   return notes;
 }

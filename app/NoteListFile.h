@@ -8,9 +8,11 @@
 
 namespace quom {
 
-// Reads the file at `path` and returns its records, checked with CheckNoteList. Throws
+// Reads the file at `path` and returns its records, checked with CheckNoteList. A name ending in
+// ".txt" is read as text (one record a line), anything else as 7-byte records. Throws
 // InputError naming the file (and the record and field for an invalid record) when the file
-// cannot be read, holds no whole record or breaks the list's invariants. Trailing bytes that do
+// cannot be read, holds no whole record, has a malformed line (named) or breaks the list's
+// invariants. Trailing bytes that do
 // not fill a record are ignored with a warning on standard error.
 std::vector<NoteRec> LoadNoteListFile(const std::string& path);
 

@@ -202,6 +202,9 @@ TEST_F(Cli, FailuresSayWhyAndLeaveNoFile) {
   WriteBytes("bad.bin",
              EncodeNoteList(std::vector<NoteRec>{{0, 4, 60, 100, 25}, {8, 0, 60, 100, 25}}));
   fs::create_directory(work_ / "taken.wav");
+  std::ofstream(work_ / "bad.txt") << "# start length note velocity instrument\n"
+                                   << "0 4 60 100 25\n\n"
+                                   << "12 4 sixty 100 25\n";
   const std::vector<std::string> before = Listing();
 
   struct Case {
@@ -213,6 +216,7 @@ TEST_F(Cli, FailuresSayWhyAndLeaveNoFile) {
       {{"--score", "missing.bin", "--wav", "out.wav"}, 2, {"missing.bin", "No such file"}},
       {{"--score", "short.bin", "--wav", "out.wav"}, 2, {"short.bin", "no note record"}},
       {{"--score", "bad.bin", "--wav", "out.wav"}, 2, {"bad.bin", "record 1", "Length"}},
+      {{"--score", "bad.txt", "--wav", "out.wav"}, 2, {"bad.txt", "line 4"}},
       {{"--score", ".", "--wav", "out.wav"}, 2, {"'.'"}},
       {{"--score", "good.bin", "--wav", "out.mp3"}, 2, {"out.mp3", ".wav or .flac"}},
       {{"--score", "good.bin", "--wav", "no/such/dir/out.wav"}, 1, {"no/such/dir/out.wav"}},
@@ -236,6 +240,26 @@ TEST_F(Cli, FailuresSayWhyAndLeaveNoFile) {
     }
     EXPECT_EQ(Listing(), before) << "quom" << line << " left files behind";
   }
+}
+
+TEST_F(Cli, PrintsScoresAsTextAndReadsThemBack) {
+  const RunResult embedded = Run({"--print-score"});
+  ASSERT_EQ(embedded.status, 0) << embedded.err;
+  EXPECT_EQ(std::count(embedded.out.begin(), embedded.out.end(), '\n'), 1 + 2398);
+
+  // Text in, text out, and the same list as its binary form.
+  std::ofstream(work_ / "piece.txt") << embedded.out;
+  const RunResult again = Run({"--score", "piece.txt", "--print-score"});
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out, embedded.out);
+
+  const std::vector<NoteRec> notes = test::AllInstrumentsScore();
+  WriteBytes("notes.bin", EncodeNoteList(notes));
+  const RunResult fromBinary = Run({"--score", "notes.bin", "--print-score"});
+  ASSERT_EQ(fromBinary.status, 0) << fromBinary.err;
+  std::ofstream(work_ / "notes.txt") << fromBinary.out;
+  const RunResult fromText = Run({"--score", "notes.txt", "--print-score"});
+  EXPECT_EQ(fromText.out, fromBinary.out);
 }
 
 TEST_F(Cli, HelpAndVersion) {

@@ -12,6 +12,7 @@
 
 #include "fx/modFXMaster.h"
 #include "fx/modFXReverb.h"
+#include "resources/EmbeddedScore.h"
 #include "song/Synthesize.h"
 #include "synth/modTools.h"
 #include "tests/Sha256.h"
@@ -25,6 +26,10 @@ using test::Sha256Hex;
 // The render of AllInstrumentsScore: every instrument, the sample bank, reverb and master.
 constexpr const char* kAllInstrumentsPcmSha256 =
     "2b5038bd098ac62140b557cc74f8538d31d7b58942c737303fe0d380053168cc";
+
+// The render of the embedded piece.
+constexpr const char* kPiecePcmSha256 =
+    "eaa6793e23bf5f82370ae0871ec436c2998bd269c1c6e009c7050702486fc7a6";
 
 // The reverb and the master stage alone, on a fixed synthetic bus: final for these two stages.
 constexpr const char* kReverbBusSha256 =
@@ -88,6 +93,16 @@ TEST(Golden, AllInstrumentsRender) {
   EXPECT_TRUE(a == b) << "two renders in one process differ";
   EXPECT_TRUE(std::any_of(a.begin(), a.end(), [](int16_t v) { return v != 0; }));
   ExpectGolden("all-instruments PCM", kAllInstrumentsPcmSha256, Sha256Hex(PcmBytes(a)));
+}
+
+// The whole piece, as the program plays it. The last crash grows the mix bus by 60 frames past
+// its sized end, and nothing else does.
+TEST(Golden, EmbeddedPiece) {
+  Engine e;
+  const std::vector<int16_t> pcm = Synthesize(e, DecodeNoteList(EmbeddedNoteList()));
+  EXPECT_EQ(e.gen.MixLen, 5297673);
+  ASSERT_EQ(pcm.size(), 2u * 5297673u);
+  ExpectGolden("piece PCM", kPiecePcmSha256, Sha256Hex(PcmBytes(pcm)));
 }
 
 // Five laps of bus: quiet and loud stretches, a few beyond the clipper's knee, and a send that
