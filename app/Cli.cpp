@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Bench.h"
 #include "app/DefaultRun.h"
 #include "app/Errors.h"
 #include "app/NoteListFile.h"
@@ -31,6 +32,7 @@ struct Options {
   std::string stemsDir;   // empty: no stage files
   std::string scorePath;  // empty: the embedded note list
   bool printScore = false;
+  int benchRuns = 0;  // 0: no benchmark
 };
 
 constexpr const char* kExamples = R"(Examples:
@@ -79,6 +81,7 @@ int RenderToFiles(const Options& opt, const std::vector<NoteRec>& notes) {
 
 int Run(const Options& opt) {
   const std::vector<NoteRec> notes = LoadNotes(opt);
+  if (opt.benchRuns > 0) return RunBench(notes, opt.benchRuns);
   if (opt.printScore) {
     const std::string text = FormatNoteText(notes);
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
@@ -112,6 +115,10 @@ int RunCli(int argc, char** argv) {
                  "Render the note list in FILE instead of the built-in one: text if the name "
                  "ends in .txt, else 7-byte records")
       ->type_name("FILE");
+  app.add_option("--bench", opt.benchRuns,
+                 "Time the synthesis N times, stage by stage, against the literal code path")
+      ->type_name("N")
+      ->check(CLI::Range(1, 1000));
   app.add_flag("--print-score", opt.printScore,
                "Write the note list (built-in, or --score's) as text to standard output");
 

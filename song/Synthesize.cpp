@@ -7,12 +7,16 @@
 namespace quom {
 
 std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes,
-                                StageObserver* observer) {
+                                StageObserver* observer, RenderPath path) {
   InitMix(e);
   BuildSamples(e);  // before any note reads the sample bank
   if (observer) observer->SamplesBuilt(e);
 
-  RenderSong(e, notes, kSecPerTick);
+  if (path == RenderPath::kLiteral) {
+    RenderSong(e, notes, kSecPerTick);
+  } else {
+    RenderSongFast(e, notes, kSecPerTick);
+  }
   if (observer) observer->NotesMixed(e);
 
   FxReverb(e);

@@ -18,10 +18,15 @@ class StageObserver {
   virtual void ReverbAdded(const Engine&) {}
 };
 
+// Which implementation of the stages runs: the literal one is the reference the fast one is
+// checked and measured against. Both give the same bits.
+enum class RenderPath { kFast, kLiteral };
+
 // Runs InitMix, BuildSamples, RenderSong (4/110 s per tick), FxReverb and FxMaster on a fresh
 // engine state and returns PcmBuf: interleaved 16-bit stereo, L0 R0 L1 R1 ..., 2 * MixLen values.
 // The notes must pass CheckNoteList.
 std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes,
-                                StageObserver* observer = nullptr);
+                                StageObserver* observer = nullptr,
+                                RenderPath path = RenderPath::kFast);
 
 }  // namespace quom

@@ -22,9 +22,10 @@ void NewVoice(modGen& g, float Note, int32_t Length) {
   g.VoiceFreq = NoteFrequency(Note);
 }
 
-void MixVoice(modGen& g, float StartSec, float Gain, float Pan, float SendLevel) {
+void MixSamples(modGen& g, float StartSec, float Gain, float Pan, float SendLevel,
+                const float* voice, int32_t len) {
   const int64_t off = RoundToInt32(StartSec * static_cast<double>(kSampleRate));
-  const int64_t end = off + g.VoiceLen;
+  const int64_t end = off + len;
   if (g.MixLen < end) {
     g.MixLen = static_cast<int32_t>(end);
     g.MixBuf.resize(static_cast<size_t>(g.MixLen));  // existing frames kept, new ones zero
@@ -37,9 +38,8 @@ void MixVoice(modGen& g, float StartSec, float Gain, float Pan, float SendLevel)
   const double left = 1.0 - static_cast<double>(Pan);
   const double right = Pan;
   const double send = SendLevel;
-  const float* voice = g.VoiceBuf.data();
   MixFrame* mix = g.MixBuf.data();
-  for (int32_t i = first; i < g.VoiceLen; ++i) {
+  for (int32_t i = first; i < len; ++i) {
     // Gain * v first, then the third factor, then the addition: one rounding to float per store.
     const double gv = gain * voice[i];
     MixFrame& f = mix[off + i];
@@ -47,6 +47,10 @@ void MixVoice(modGen& g, float StartSec, float Gain, float Pan, float SendLevel)
     f.R = Single(gv * right + f.R);
     f.Send = Single(gv * send + f.Send);
   }
+}
+
+void MixVoice(modGen& g, float StartSec, float Gain, float Pan, float SendLevel) {
+  MixSamples(g, StartSec, Gain, Pan, SendLevel, g.VoiceBuf.data(), g.VoiceLen);
 }
 
 }  // namespace quom

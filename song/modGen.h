@@ -31,6 +31,10 @@ void NewVoice(modGen& g, float Note, int32_t Length);
 // when the voice reaches past its end.
 void MixVoice(modGen& g, float StartSec, float Gain, float Pan, float SendLevel);
 
+// MixVoice for a voice held elsewhere: len samples from `voice`.
+void MixSamples(modGen& g, float StartSec, float Gain, float Pan, float SendLevel,
+                const float* voice, int32_t len);
+
 // The frequency NewVoice gives a note number: 2 ^ ((Note + 36.3763) / 12) Hz.
 double NoteFrequency(float Note);
 

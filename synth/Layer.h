@@ -56,4 +56,7 @@ struct LayerPlan {
 // running the oscillator `w` (which the caller has set to p.wave).
 void RenderLayerLiteral(const LayerPlan& p, modString& w, const modSamples& bank, float* out);
 
+// The same bits, with the block oscillator and the effects fused into fewer passes.
+void RenderLayerFast(const LayerPlan& p, const modSamples& bank, float* out);
+
 }  // namespace quom

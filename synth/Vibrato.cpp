@@ -2,6 +2,7 @@
 #include "synth/Vibrato.h"
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 
 // The vector helpers are always inlined into kernels compiled for their width, so no vector ever
@@ -73,32 +74,6 @@ double SinApprox(double x) {
 
 namespace {
 
-// v_0 .. v_{count-1} of the phase run. Inside one binade [2^e, 2^(e+1)) every addition of the
-// step rounds the same way (the phase is a multiple of the binade's ulp, and above 2^-11 the step
-// never falls on a tie), so v_i = v_0 + i * (v_1 - v_0) exactly while the run stays in the
-// binade. Elsewhere the additions are made one by one.
-double VibratoPhases(double phase, double* v, int32_t count) {
-  int32_t i = 0;
-  while (i < count) {
-    v[i] = phase;
-    const double next = phase + kVibratoStep;
-    int exponent;
-    std::frexp(phase, &exponent);  // phase in [2^(exponent-1), 2^exponent)
-    const double binadeEnd = std::ldexp(1.0, exponent);
-    const double step = next - phase;
-    if (phase < 0x1p-11 || phase + (count - i) * step >= binadeEnd) {
-      phase = next;
-      ++i;
-      continue;
-    }
-    for (int32_t j = 1; i + j < count; ++j)
-      v[i + j] = phase + j * step;
-    phase = phase + (count - i) * step;
-    i = count;
-  }
-  return phase;
-}
-
 }  // namespace
 
 double VibratoAdvance(double phase, int64_t calls) {
@@ -140,11 +115,6 @@ double BracketedBend(double v, double s) {
   return lo == hi ? lo : VibratoBend(v);
 }
 
-void BendsScalar(double* bend, int32_t count) {
-  for (int32_t i = 0; i < count; ++i)
-    bend[i] = BracketedBend(bend[i], SinApprox(bend[i]));
-}
-
 typedef double D2 __attribute__((vector_size(16)));
 typedef long long I2 __attribute__((vector_size(16)));
 typedef double D4 __attribute__((vector_size(32)));
@@ -152,13 +122,16 @@ typedef long long I4 __attribute__((vector_size(32)));
 typedef double D8 __attribute__((vector_size(64)));
 typedef long long I8 __attribute__((vector_size(64)));
 
-// Phases in, bends out, W lanes at a time.
+// out[j] = inc * bend(base + j * step) for j < count, W phases at a time. Every phase of the run
+// is exact (see VibratoSteps).
 template <typename D, typename I, int W>
-[[gnu::always_inline]] inline void BendsVector(double* bend, int32_t count) {
+[[gnu::always_inline]] inline void StepsVector(double base, double step, double inc, double* out,
+                                               int32_t count) {
+  D iota;
+  for (int j = 0; j < W; ++j) iota[j] = j;
   int32_t i = 0;
   for (; i + W <= count; i += W) {
-    D x;
-    std::memcpy(&x, bend + i, sizeof x);
+    const D x = base + (iota + static_cast<double>(i)) * step;
     const D t = x * kTwoOverPi + kRoundMagic;
     const D k = t - kRoundMagic;
     const D r = (x - k * kPio2Head) - k * kPio2Tail;
@@ -172,56 +145,94 @@ template <typename D, typename I, int W>
     const D sine = (D)((I)chosen ^ sign);
     const D lo = 1.0 + kVibratoDepth * (sine - kSinApproxError);
     const D hi = 1.0 + kVibratoDepth * (sine + kSinApproxError);
-    std::memcpy(bend + i, &lo, sizeof lo);
+    const D scaled = inc * lo;
+    std::memcpy(out + i, &scaled, sizeof scaled);
     const I differs = lo != hi;
     long long any = 0;
-    for (int j = 0; j < W; ++j)
-      any |= differs[j];
+    for (int j = 0; j < W; ++j) any |= differs[j];
     if (any) {  // about one lane in seventy
       for (int j = 0; j < W; ++j) {
-        if (differs[j]) bend[i + j] = VibratoBend(x[j]);
+        if (differs[j]) out[i + j] = inc * VibratoBend(x[j]);
       }
     }
   }
-  BendsScalar(bend + i, count - i);
+  for (; i < count; ++i) {
+    const double x = base + i * step;
+    out[i] = inc * BracketedBend(x, SinApprox(x));
+  }
 }
 
-void BendsSse2(double* bend, int32_t count) {
-  BendsVector<D2, I2, 2>(bend, count);
+void StepsScalar(double base, double step, double inc, double* out, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) {
+    const double x = base + i * step;
+    out[i] = inc * BracketedBend(x, SinApprox(x));
+  }
 }
 
-[[gnu::target("avx2")]] void BendsAvx2(double* bend, int32_t count) {
-  BendsVector<D4, I4, 4>(bend, count);
+void StepsSse2(double base, double step, double inc, double* out, int32_t count) {
+  StepsVector<D2, I2, 2>(base, step, inc, out, count);
 }
 
-[[gnu::target("avx512f,avx512dq")]] void BendsAvx512(double* bend, int32_t count) {
-  BendsVector<D8, I8, 8>(bend, count);
+[[gnu::target("avx2")]] void StepsAvx2(double base, double step, double inc, double* out,
+                                        int32_t count) {
+  StepsVector<D4, I4, 4>(base, step, inc, out, count);
+}
+
+[[gnu::target("avx512f,avx512dq")]] void StepsAvx512(double base, double step, double inc,
+                                                      double* out, int32_t count) {
+  StepsVector<D8, I8, 8>(base, step, inc, out, count);
+}
+
+void StepsRun(double base, double step, double inc, double* out, int32_t count,
+              SimdPath path) {
+  switch (path) {
+    case SimdPath::kScalar:
+      StepsScalar(base, step, inc, out, count);
+      break;
+    case SimdPath::kSse2:
+      StepsSse2(base, step, inc, out, count);
+      break;
+    case SimdPath::kAvx2:
+      StepsAvx2(base, step, inc, out, count);
+      break;
+    case SimdPath::kAvx512:
+      StepsAvx512(base, step, inc, out, count);
+      break;
+  }
 }
 
 }  // namespace
 
+double VibratoSteps(double phase, double inc, double* out, int32_t count, SimdPath path) {
+  int32_t i = 0;
+  while (i < count) {
+    if (phase < 0x1p-11 || phase >= kSinApproxLimit) {
+      // Small phases may meet a tie when the step is added; huge ones are past the fast sine.
+      out[i++] = inc * VibratoBend(phase);
+      phase = phase + kVibratoStep;
+      continue;
+    }
+    // Inside one binade [2^e, 2^(e+1)) every addition of the step rounds the same way (the phase
+    // is a multiple of the binade's ulp, and above 2^-11 the step never falls on a tie), so the
+    // phases are base + j * (v_1 - v_0), exactly, while they stay in the binade.
+    int exponent;
+    std::frexp(phase, &exponent);
+    const double binadeEnd = std::ldexp(1.0, exponent);
+    const double step = (phase + kVibratoStep) - phase;
+    int64_t n = static_cast<int64_t>((binadeEnd - phase) / step);
+    while (n > 0 && phase + n * step >= binadeEnd) --n;
+    while (phase + (n + 1) * step < binadeEnd) ++n;
+    // Phases base + j * step for j <= n lie in the binade.
+    const int32_t run = static_cast<int32_t>(std::min<int64_t>(n + 1, count - i));
+    StepsRun(phase, step, inc, out + i, run, path);
+    phase = (phase + (run - 1) * step) + kVibratoStep;  // the last phase of the run, stepped
+    i += run;
+  }
+  return phase;
+}
+
 double VibratoBends(double phase, double* bend, int32_t count, SimdPath path) {
-  const double end = VibratoPhases(phase, bend, count);
-  if (end >= kSinApproxLimit) {
-    for (int32_t i = 0; i < count; ++i)
-      bend[i] = VibratoBend(bend[i]);
-    return end;
-  }
-  switch (path) {
-    case SimdPath::kScalar:
-      BendsScalar(bend, count);
-      break;
-    case SimdPath::kSse2:
-      BendsSse2(bend, count);
-      break;
-    case SimdPath::kAvx2:
-      BendsAvx2(bend, count);
-      break;
-    case SimdPath::kAvx512:
-      BendsAvx512(bend, count);
-      break;
-  }
-  return end;
+  return VibratoSteps(phase, 1.0, bend, count, path);
 }
 
 }  // namespace quom

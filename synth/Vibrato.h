@@ -21,6 +21,10 @@ double VibratoBend(double phase);
 // (the same rounded additions the oscillator makes). Returns v_count.
 double VibratoBends(double phase, double* bend, int32_t count, SimdPath path = BestSimdPath());
 
+// The same run scaled: step[i] = inc * VibratoBend(v_i), the oscillator's bent increments.
+double VibratoSteps(double phase, double inc, double* step, int32_t count,
+                    SimdPath path = BestSimdPath());
+
 // The vibrato phase after `calls` oscillator calls from `phase`: the same value as adding 0.0002
 // that many times, in a few operations.
 double VibratoAdvance(double phase, int64_t calls);

@@ -5,6 +5,7 @@
 
 #include "synth/Rounding.h"
 #include "synth/Vibrato.h"
+#include "synth/WaveRun.h"
 
 namespace quom {
 
@@ -77,35 +78,7 @@ float WaveNext(modString& w) {
 }
 
 void WaveNextBlock(modString& w, float* out, int32_t count) {
-  constexpr int32_t kBlock = 256;
-  double bend[kBlock];
-  float* table = w.WaveTable;
-  const double inc = w.WaveInc;
-  const double coef = w.WaveDiffCoef;
-  float phase = w.WavePhase;
-  int32_t pos = w.WaveDiffPos;
-  for (int32_t done = 0; done < count; done += kBlock) {
-    const int32_t m = count - done < kBlock ? count - done : kBlock;
-    w.VibPhase = VibratoBends(w.VibPhase, bend, m);
-    for (int32_t i = 0; i < m; ++i) {
-      const double p = phase * 128.0;
-      const int32_t k = static_cast<int32_t>(p) & kWaveMask;  // p >= 0: truncation is floor
-      const double f = p - k;
-      out[done + i] = Single((1.0 - f) * table[k] + f * table[(k + 1) & kWaveMask]);
-      while (pos != k) {
-        const int32_t h = (pos - 1) & kWaveMask;
-        const double delta = (static_cast<double>(table[pos]) - table[h]) * coef;
-        table[h] = Single(table[h] + delta);
-        table[pos] = Single(table[pos] - delta);
-        pos = (pos + 1) & kWaveMask;
-      }
-      phase = Single(phase + inc * bend[i]);
-      // The phase is never negative, so truncation is floor (and needs no library call).
-      phase = phase - static_cast<float>(static_cast<int32_t>(phase));
-    }
-  }
-  w.WavePhase = phase;
-  w.WaveDiffPos = pos;
+  WaveRun(w, count, [&out](float v) { *out++ = v; });
 }
 
 }  // namespace quom

@@ -1,0 +1,96 @@
+// Timing the synthesis: per-stage medians on the fast path, one literal render for the ratio.
+#include "app/Bench.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "song/Synthesize.h"
+#include "synth/Simd.h"
+
+namespace quom {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Stage end times of one render, in seconds from its start. The stages are those the observer
+// sees: the sample bank, the notes, the reverb; the master stage ends when Synthesize returns.
+struct StageTimes {
+  double bank = 0.0;
+  double notes = 0.0;
+  double reverb = 0.0;
+  double total = 0.0;
+};
+
+class StageClock : public StageObserver {
+ public:
+  explicit StageClock(Clock::time_point start) : start_(start) {}
+  void SamplesBuilt(const Engine&) override { times.bank = Since(); }
+  void NotesMixed(const Engine&) override { times.notes = Since(); }
+  void ReverbAdded(const Engine&) override { times.reverb = Since(); }
+  double Since() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
+  StageTimes times;
+
+ private:
+  Clock::time_point start_;
+};
+
+StageTimes TimeRender(const std::vector<NoteRec>& notes, RenderPath path,
+                      std::vector<int16_t>& pcm) {
+  Engine e;
+  StageClock clock(Clock::now());
+  pcm = Synthesize(e, notes, &clock, path);
+  clock.times.total = clock.Since();
+  return clock.times;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+void PrintRow(const char* name, double fast, double literal) {
+  std::printf("  %-12s %9.3f s %10.3f s %8.1fx\n", name, fast, literal, literal / fast);
+}
+
+}  // namespace
+
+int RunBench(const std::vector<NoteRec>& notes, int runs) {
+  std::vector<int16_t> reference;
+  std::printf("quom --bench: %d fast render%s and one literal render, %u threads, %s kernels\n",
+              runs, runs == 1 ? "" : "s", std::thread::hardware_concurrency(),
+              SimdPathName(BestSimdPath()));
+  std::fflush(stdout);
+  const StageTimes literal = TimeRender(notes, RenderPath::kLiteral, reference);
+
+  std::vector<double> bank, noteStage, reverb, master, total;
+  for (int i = 0; i < runs; ++i) {
+    std::vector<int16_t> pcm;
+    const StageTimes t = TimeRender(notes, RenderPath::kFast, pcm);
+    if (pcm != reference) {
+      std::fprintf(stderr, "quom: the fast render differs from the literal one\n");
+      return 1;
+    }
+    bank.push_back(t.bank);
+    noteStage.push_back(t.notes - t.bank);
+    reverb.push_back(t.reverb - t.notes);
+    master.push_back(t.total - t.reverb);
+    total.push_back(t.total);
+  }
+
+  const double seconds = static_cast<double>(reference.size() / 2) / kSampleRate;
+  std::printf("  %-12s %11s %12s %9s\n", "stage", "fast", "literal", "ratio");
+  PrintRow("sample bank", Median(bank), literal.bank);
+  PrintRow("notes", Median(noteStage), literal.notes - literal.bank);
+  PrintRow("reverb", Median(reverb), literal.reverb - literal.notes);
+  PrintRow("master", Median(master), literal.total - literal.reverb);
+  PrintRow("total", Median(total), literal.total);
+  std::printf("  piece %.2f s: %.1fx real time fast, %.1fx literal; renders identical\n", seconds,
+              seconds / Median(total), seconds / literal.total);
+  return 0;
+}
+
+}  // namespace quom

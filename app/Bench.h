@@ -1,0 +1,15 @@
+// `quom --bench`: times the whole synthesis, stage by stage, on the fast and the literal path.
+#pragma once
+
+#include <vector>
+
+#include "song/NoteList.h"
+
+namespace quom {
+
+// Renders `notes` `runs` times on the fast path and once on the literal path, checks that every
+// render gives the same bytes, and prints a table of stage times (medians) to standard output.
+// Returns the exit status: 1 if two renders differ.
+int RunBench(const std::vector<NoteRec>& notes, int runs);
+
+}  // namespace quom

@@ -1,0 +1,27 @@
+// Renders tonal layers several at a time on one thread.
+//
+// One layer's oscillator is a chain of dependent operations (the phase, the smoothing sweep,
+// the decay and high-pass states), so a single layer leaves most of the processor idle. Lanes
+// run four layers side by side in one loop, each with its own state; the bits of every layer
+// are those of RenderLayerFast.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+#include "synth/Layer.h"
+
+namespace quom {
+
+struct LayerJob {
+  const LayerPlan* plan = nullptr;  // a tonal layer (cubic, arc or bass)
+  float* out = nullptr;             // plan->len samples
+  size_t index = 0;                 // the caller's tag
+};
+
+// Takes jobs from `next` (false when there are no more) and renders them, calling `done` for
+// each as soon as it is finished; jobs finish in any order.
+void RenderLayersInLanes(const std::function<bool(LayerJob&)>& next,
+                         const std::function<void(const LayerJob&)>& done);
+
+}  // namespace quom

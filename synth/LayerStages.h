@@ -1,0 +1,117 @@
+// The per-sample steps of the layer effects, for renderers that fuse them into one loop. Each
+// keeps the running values of its effect and rounds where the effect stores, so a chain of
+// these gives the bits of the effects applied one after the other.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "synth/Rounding.h"
+#include "synth/modString.h"
+
+namespace quom::stages {
+
+// One oscillator call on a table: read, sweep the smoothing up to the read position, advance
+// the phase by `step` (the increment already bent by the vibrato). WaveNext's arithmetic.
+[[gnu::always_inline]] inline float OscCall(float* table, float& phase, int32_t& pos, double coef,
+                                            double step) {
+  constexpr int32_t kMask = kWaveSize - 1;
+  const double p = phase * 128.0;
+  const int32_t k = static_cast<int32_t>(p) & kMask;  // p >= 0: truncation is floor
+  const double f = p - k;
+  const float out = Single((1.0 - f) * table[k] + f * table[(k + 1) & kMask]);
+  while (pos != k) {
+    const int32_t h = (pos - 1) & kMask;
+    const double delta = (static_cast<double>(table[pos]) - table[h]) * coef;
+    table[h] = Single(table[h] + delta);
+    table[pos] = Single(table[pos] - delta);
+    pos = (pos + 1) & kMask;
+  }
+  phase = Single(phase + step);
+  // The phase is never negative, so its whole part is a truncation; it is rarely 1 or more.
+  if (phase >= 1.0f) phase = phase - static_cast<float>(static_cast<int32_t>(phase));
+  return out;
+}
+
+// FxHighPass, one sample at a time.
+struct HighPass {
+  double k;
+  double lp = 0.0;
+  float operator()(float in) {
+    const double x = in;
+    lp = (1.0 - k) * x + k * lp;
+    return Single(x - lp);
+  }
+};
+
+// FxDecay, one sample at a time.
+struct Decay {
+  double factor;
+  double g = 1.0;
+  float operator()(float in) {
+    const float out = Single(in * g);
+    g = g * factor;
+    return out;
+  }
+};
+
+// FxResonator, one sample at a time.
+struct Resonator {
+  double d;
+  double feedback;
+  double mix;
+  double a = 0.0;
+  double b = 0.0;
+  Resonator(float freq, float fb, float m) : d(freq / 7019.0), feedback(fb), mix(m) {
+    if (d > 2.0) d = 2.0;
+  }
+  float operator()(float in) {
+    const double x = in;
+    b = (b + d * a) + x;
+    a = (a - d * b) * feedback;
+    return Single((1.0 - mix) * x + mix * b);
+  }
+};
+
+// The largest magnitude seen, as FxNormalize finds it.
+struct Peak {
+  float m = 0.0f;
+  void operator()(float v) {
+    const float a = std::fabs(v);
+    if (a > m) m = a;
+  }
+  bool Silent() const { return m == 0.0f; }  // FxNormalize leaves a silent buffer as it is
+  float Scale(float peak) const { return Single(static_cast<double>(peak) / m); }
+};
+
+// FxFade's gain at sample j of n, applied to v: fade-in first, then fade-out. The lengths must
+// already be cut to n.
+inline float Fade(float v, int32_t j, int32_t n, int32_t fadeIn, int32_t fadeOut) {
+  if (j < fadeIn) v = Single((static_cast<double>(v) * j) / fadeIn);
+  const int32_t fromEnd = n - j;
+  if (fromEnd <= fadeOut) v = Single((static_cast<double>(v) * fromEnd) / fadeOut);
+  return v;
+}
+
+// FxNormalize to `target`, then FxFade, in one pass.
+inline void ScaleAndFade(float* out, int32_t n, const Peak& peak, float target, int32_t fadeIn,
+                         int32_t fadeOut) {
+  if (fadeIn > n) fadeIn = n;
+  if (fadeOut > n) fadeOut = n;
+  const bool silent = peak.Silent();
+  const double s = silent ? 1.0 : peak.Scale(target);
+  for (int32_t j = 0; j < n; ++j) {
+    const float v = silent ? out[j] : Single(out[j] * s);
+    out[j] = Fade(v, j, n, fadeIn, fadeOut);
+  }
+}
+
+// FxNormalize to `target`, then FxHighPass(k), in one pass.
+inline void ScaleAndHighPass(float* out, int32_t n, const Peak& peak, float target, float k) {
+  const bool silent = peak.Silent();
+  const double s = silent ? 1.0 : peak.Scale(target);
+  HighPass hp{k};
+  for (int32_t i = 0; i < n; ++i) out[i] = hp(silent ? out[i] : Single(out[i] * s));
+}
+
+}  // namespace quom::stages

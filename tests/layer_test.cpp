@@ -1,0 +1,99 @@
+// Planned layers: the fast renderer against the literal one, and planning against playing.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "song/Engine.h"
+#include "song/NotePlan.h"
+#include "synth/LayerLanes.h"
+#include "tests/TestScores.h"
+
+namespace quom {
+namespace {
+
+// Tonal notes across the whole range of pitch, velocity and length a list can hold.
+std::vector<NoteRec> TonalExtremes() {
+  std::vector<NoteRec> notes;
+  for (int code : {24, 25, 26, 32}) {
+    for (int note : {0, 18, 45, 74, 100, 255}) {
+      for (int velocity : {0, 42, 127, 255}) {
+        const int16_t length = static_cast<int16_t>(1 + (note * 7 + velocity) % 60);
+        notes.push_back({static_cast<int16_t>(note % 7), length, static_cast<uint8_t>(note),
+                         static_cast<uint8_t>(velocity), static_cast<uint8_t>(code)});
+      }
+    }
+  }
+  return notes;
+}
+
+TEST(Layers, FastRenderingMatchesLiteralBitForBit) {
+  Engine e;
+  InitMix(e);
+  const SongPlan plan = PlanSong(e, TonalExtremes(), kSecPerTick);
+  ASSERT_GT(plan.layers.size(), 200u);
+  for (size_t i = 0; i < plan.layers.size(); ++i) {
+    const LayerPlan& p = plan.layers[i];
+    std::vector<float> literal(p.len), fast(p.len);
+    modString w = p.wave;
+    RenderLayerLiteral(p, w, e.samples, literal.data());
+    RenderLayerFast(p, e.samples, fast.data());
+    ASSERT_EQ(std::memcmp(literal.data(), fast.data(), p.len * sizeof(float)), 0)
+        << "layer " << i << " (kind " << static_cast<int>(p.kind) << ", len " << p.len << ")";
+  }
+}
+
+TEST(Layers, LanesRenderEveryLayerAsAloneBitForBit) {
+  Engine e;
+  InitMix(e);
+  const SongPlan plan = PlanSong(e, TonalExtremes(), kSecPerTick);
+  std::vector<std::vector<float>> lanes(plan.layers.size());
+  size_t taken = 0;
+  size_t finished = 0;
+  RenderLayersInLanes(
+      [&](LayerJob& job) {
+        if (taken == plan.layers.size()) return false;
+        lanes[taken].resize(plan.layers[taken].len);
+        job = {&plan.layers[taken], lanes[taken].data(), taken};
+        ++taken;
+        return true;
+      },
+      [&](const LayerJob&) { ++finished; });
+  EXPECT_EQ(finished, plan.layers.size());
+  for (size_t i = 0; i < plan.layers.size(); ++i) {
+    const LayerPlan& p = plan.layers[i];
+    std::vector<float> alone(p.len);
+    RenderLayerFast(p, e.samples, alone.data());
+    ASSERT_EQ(std::memcmp(alone.data(), lanes[i].data(), p.len * sizeof(float)), 0)
+        << "layer " << i;
+  }
+}
+
+TEST(Layers, PlanningMakesTheDrawsPlayingMakes) {
+  const std::vector<NoteRec> notes = test::AllInstrumentsScore();
+  Engine played;
+  InitMix(played);
+  played.samples.SmpKick.assign(16384, 0.0f);  // the drums need a bank of the right sizes
+  played.samples.SmpNoise.assign(32768, 0.0f);
+  played.samples.SmpPlateSmall.assign(90200, 0.0f);
+  played.samples.SmpPlateMid.assign(60000, 0.0f);
+  played.samples.SmpPlateBig.assign(150000, 0.0f);
+  played.samples.SmpPlateBigLow.assign(150000, 0.0f);
+  Engine planned = played;
+  RenderSong(played, notes, kSecPerTick);
+  const SongPlan plan = PlanSong(planned, notes, kSecPerTick);
+
+  EXPECT_EQ(planned.tools.UniState, played.tools.UniState);
+  EXPECT_EQ(planned.tools.BrownState, played.tools.BrownState);
+  EXPECT_EQ(planned.tools.BrownLevel, played.tools.BrownLevel);
+  EXPECT_EQ(planned.wave.VibPhase, played.wave.VibPhase);
+  EXPECT_EQ(plan.mixLen, played.gen.MixLen);
+  ASSERT_EQ(plan.noteEnd.size(), notes.size());
+  EXPECT_EQ(plan.noteEnd.back(), plan.layers.size());
+  float total = 0.0f;
+  for (float u : plan.units) total = total + u;
+  EXPECT_EQ(total, played.gen.ProgressTotal);
+}
+
+}  // namespace
+}  // namespace quom
