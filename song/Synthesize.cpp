@@ -1,13 +1,21 @@
 // The whole synthesis as one call, in the order the piece is made.
 #include "song/Synthesize.h"
 
+#include <algorithm>
+#include <thread>
+
 #include "fx/modFXMaster.h"
 #include "fx/modFXReverb.h"
 
 namespace quom {
 
-std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes,
-                                StageObserver* observer, RenderPath path) {
+int WorkerThreads() {
+  const unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 2 : static_cast<int>(std::min(n, 8u));
+}
+
+std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes, StageObserver* observer,
+                                RenderPath path) {
   InitMix(e);
   BuildSamples(e);  // before any note reads the sample bank
   if (observer) observer->SamplesBuilt(e);
@@ -15,7 +23,7 @@ std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes,
   if (path == RenderPath::kLiteral) {
     RenderSong(e, notes, kSecPerTick);
   } else {
-    RenderSongFast(e, notes, kSecPerTick);
+    RenderSongFast(e, notes, kSecPerTick, WorkerThreads());
   }
   if (observer) observer->NotesMixed(e);
 

@@ -22,6 +22,9 @@ class StageObserver {
 // checked and measured against. Both give the same bits.
 enum class RenderPath { kFast, kLiteral };
 
+// How many worker threads the fast path uses: one per processor, at most eight.
+int WorkerThreads();
+
 // Runs InitMix, BuildSamples, RenderSong (4/110 s per tick), FxReverb and FxMaster on a fresh
 // engine state and returns PcmBuf: interleaved 16-bit stereo, L0 R0 L1 R1 ..., 2 * MixLen values.
 // The notes must pass CheckNoteList.

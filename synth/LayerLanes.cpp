@@ -148,7 +148,8 @@ void RenderLayersInLanes(const std::function<bool(LayerJob&)>& next,
     } else {
       for (int k = 0; k < kLanes; ++k) {
         if (!active[k]) continue;
-        for (int32_t i = 0; i < chunk; ++i) sample(k, i);
+        for (int32_t i = 0; i < chunk; ++i)
+          sample(k, i);
       }
     }
     for (int k = 0; k < kLanes; ++k) {

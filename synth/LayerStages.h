@@ -111,7 +111,8 @@ inline void ScaleAndHighPass(float* out, int32_t n, const Peak& peak, float targ
   const bool silent = peak.Silent();
   const double s = silent ? 1.0 : peak.Scale(target);
   HighPass hp{k};
-  for (int32_t i = 0; i < n; ++i) out[i] = hp(silent ? out[i] : Single(out[i] * s));
+  for (int32_t i = 0; i < n; ++i)
+    out[i] = hp(silent ? out[i] : Single(out[i] * s));
 }
 
 }  // namespace quom::stages

@@ -1,8 +1,8 @@
 // Vibrato bends: exact values of 1 + 0.002 * sin(phase) with few library calls.
 #include "synth/Vibrato.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 // The vector helpers are always inlined into kernels compiled for their width, so no vector ever
@@ -72,9 +72,7 @@ double SinApprox(double x) {
   }
 }
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 double VibratoAdvance(double phase, int64_t calls) {
   while (calls > 0) {
@@ -128,7 +126,8 @@ template <typename D, typename I, int W>
 [[gnu::always_inline]] inline void StepsVector(double base, double step, double inc, double* out,
                                                int32_t count) {
   D iota;
-  for (int j = 0; j < W; ++j) iota[j] = j;
+  for (int j = 0; j < W; ++j)
+    iota[j] = j;
   int32_t i = 0;
   for (; i + W <= count; i += W) {
     const D x = base + (iota + static_cast<double>(i)) * step;
@@ -149,7 +148,8 @@ template <typename D, typename I, int W>
     std::memcpy(out + i, &scaled, sizeof scaled);
     const I differs = lo != hi;
     long long any = 0;
-    for (int j = 0; j < W; ++j) any |= differs[j];
+    for (int j = 0; j < W; ++j)
+      any |= differs[j];
     if (any) {  // about one lane in seventy
       for (int j = 0; j < W; ++j) {
         if (differs[j]) out[i + j] = inc * VibratoBend(x[j]);
@@ -174,17 +174,16 @@ void StepsSse2(double base, double step, double inc, double* out, int32_t count)
 }
 
 [[gnu::target("avx2")]] void StepsAvx2(double base, double step, double inc, double* out,
-                                        int32_t count) {
+                                       int32_t count) {
   StepsVector<D4, I4, 4>(base, step, inc, out, count);
 }
 
 [[gnu::target("avx512f,avx512dq")]] void StepsAvx512(double base, double step, double inc,
-                                                      double* out, int32_t count) {
+                                                     double* out, int32_t count) {
   StepsVector<D8, I8, 8>(base, step, inc, out, count);
 }
 
-void StepsRun(double base, double step, double inc, double* out, int32_t count,
-              SimdPath path) {
+void StepsRun(double base, double step, double inc, double* out, int32_t count, SimdPath path) {
   switch (path) {
     case SimdPath::kScalar:
       StepsScalar(base, step, inc, out, count);
@@ -220,8 +219,10 @@ double VibratoSteps(double phase, double inc, double* out, int32_t count, SimdPa
     const double binadeEnd = std::ldexp(1.0, exponent);
     const double step = (phase + kVibratoStep) - phase;
     int64_t n = static_cast<int64_t>((binadeEnd - phase) / step);
-    while (n > 0 && phase + n * step >= binadeEnd) --n;
-    while (phase + (n + 1) * step < binadeEnd) ++n;
+    while (n > 0 && phase + n * step >= binadeEnd)
+      --n;
+    while (phase + (n + 1) * step < binadeEnd)
+      ++n;
     // Phases base + j * step for j <= n lie in the binade.
     const int32_t run = static_cast<int32_t>(std::min<int64_t>(n + 1, count - i));
     StepsRun(phase, step, inc, out + i, run, path);

@@ -22,7 +22,8 @@ inline void WaveRun(modString& w, int64_t count, Emit&& emit) {
   for (int64_t done = 0; done < count; done += kBlock) {
     const int32_t m = count - done < kBlock ? static_cast<int32_t>(count - done) : kBlock;
     w.VibPhase = VibratoSteps(w.VibPhase, inc, step, m);  // WaveInc * bend, as WaveNext
-    for (int32_t i = 0; i < m; ++i) emit(stages::OscCall(table, phase, pos, coef, step[i]));
+    for (int32_t i = 0; i < m; ++i)
+      emit(stages::OscCall(table, phase, pos, coef, step[i]));
   }
   w.WavePhase = phase;
   w.WaveDiffPos = pos;

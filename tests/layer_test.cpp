@@ -91,7 +91,8 @@ TEST(Layers, PlanningMakesTheDrawsPlayingMakes) {
   ASSERT_EQ(plan.noteEnd.size(), notes.size());
   EXPECT_EQ(plan.noteEnd.back(), plan.layers.size());
   float total = 0.0f;
-  for (float u : plan.units) total = total + u;
+  for (float u : plan.units)
+    total = total + u;
   EXPECT_EQ(total, played.gen.ProgressTotal);
 }
 
