@@ -106,7 +106,7 @@ class SongRender {
       size_t m = mixed_.load();
       while (m < plan_.layers.size() && done_[m].load()) {
         const LayerPlan& p = plan_.layers[m];
-        MixSamples(e_.gen, p.start, p.gain, p.pan, p.send, voices_[m].get(), p.len);
+        MixSamplesFast(e_.gen, p.start, p.gain, p.pan, p.send, voices_[m].get(), p.len);
         voices_[m].reset();
         mixed_.store(++m);
       }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "synth/Simd.h"
+
 namespace quom {
 
 struct MixFrame {
@@ -34,6 +36,10 @@ void MixVoice(modGen& g, float StartSec, float Gain, float Pan, float SendLevel)
 // MixVoice for a voice held elsewhere: len samples from `voice`.
 void MixSamples(modGen& g, float StartSec, float Gain, float Pan, float SendLevel,
                 const float* voice, int32_t len);
+
+// The same bits, several frames at a time with the given vector instructions.
+void MixSamplesFast(modGen& g, float StartSec, float Gain, float Pan, float SendLevel,
+                    const float* voice, int32_t len, SimdPath path = BestSimdPath());
 
 // The frequency NewVoice gives a note number: 2 ^ ((Note + 36.3763) / 12) Hz.
 double NoteFrequency(float Note);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "song/Engine.h"
+#include "synth/Rounding.h"
 #include "tests/TestUtil.h"
 
 namespace quom {
@@ -137,6 +138,37 @@ TEST(MixBus, ChordsAddSampleBySample) {
   EXPECT_EQ(g.MixBuf[0].Send, 0.375f);
   EXPECT_EQ(g.MixBuf[1].Send, 0.0f);
   EXPECT_EQ(g.MixBuf[2].Send, 3.0f);
+}
+
+TEST(MixBus, VectorMixingMatchesOneFrameAtATime) {
+  modTools t;
+  RndSeed(t, 3);
+  std::vector<float> voice(1001);
+  for (float& v : voice)
+    v = static_cast<float>((RndUniform(t) - 0.5) * 3.0);
+  modGen reference;
+  reference.MixLen = 5000;
+  reference.MixBuf.assign(5000, MixFrame{});
+  for (MixFrame& f : reference.MixBuf)
+    f = {Single(RndUniform(t)), Single(-RndUniform(t)), 0.25f};
+  for (SimdPath path : AvailableSimdPaths()) {
+    SCOPED_TRACE(SimdPathName(path));
+    modGen fast = reference;
+    modGen literal = reference;
+    // Odd lengths and offsets, two voices over one another, and one reaching past the end.
+    const struct {
+      float start;
+      int32_t len;
+    } voices[] = {{0.0f, 1001}, {0.001f, 999}, {0.0013f, 7}, {0.09f, 1001}, {0.1f, 1000}};
+    for (const auto& v : voices) {
+      MixSamples(literal, v.start, 0.7f, 0.3f, 0.2f, voice.data(), v.len);
+      MixSamplesFast(fast, v.start, 0.7f, 0.3f, 0.2f, voice.data(), v.len, path);
+    }
+    ASSERT_EQ(fast.MixLen, literal.MixLen);
+    EXPECT_EQ(std::memcmp(fast.MixBuf.data(), literal.MixBuf.data(),
+                          literal.MixBuf.size() * sizeof(MixFrame)),
+              0);
+  }
 }
 
 // Sink that counts what it is told.
