@@ -9,10 +9,13 @@ namespace quom {
 
 namespace {
 
-constexpr int kRate = 44100;              // frames per second
-constexpr int kChannels = 2;              // interleaved L R
-constexpr int kBytesPerFrame = 4;         // two 16-bit samples
-constexpr uint16_t kDeviceFrames = 2048;  // the device's own buffer, about 46 ms
+constexpr int kRate = 44100;       // frames per second
+constexpr int kChannels = 2;       // interleaved L R
+constexpr int kBytesPerFrame = 4;  // two 16-bit samples
+// The device's own buffer, about 93 ms. Deep enough to ride out a busy machine without an
+// underrun; shallow enough that a stop is heard at once (SDL also waits two buffers when it
+// closes the device).
+constexpr uint16_t kDeviceFrames = 4096;
 constexpr uint32_t kServerSlackMs = 150;  // what a sound server may hold beyond that
 
 // Sound libraries probed by SDL (ALSA, JACK, the sound-server clients) write their own
@@ -51,6 +54,19 @@ SDL_AudioDeviceID OpenDevice(SDL_AudioSpec& have) {
   return SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
 }
 
+// Silences and closes the device, if one is open.
+void DSCloseDevice(modDS& ds) {
+  if (ds.DSDevice != 0) {
+    SDL_PauseAudioDevice(ds.DSDevice, 1);
+    SDL_ClearQueuedAudio(ds.DSDevice);
+    QuietStderr quiet;
+    SDL_CloseAudioDevice(ds.DSDevice);
+  }
+  ds.DSDevice = 0;
+  ds.DSBufferBytes = 0;
+  ds.DSDraining = false;
+}
+
 }  // namespace
 
 void DSInit(modDS& ds, const std::string& driver) {
@@ -74,6 +90,7 @@ void DSCheckDevice(modDS& ds) {
   SDL_AudioSpec have{};
   const SDL_AudioDeviceID device = OpenDevice(have);
   if (device == 0) throw DSError(SDL_GetError());
+  QuietStderr quiet;
   SDL_CloseAudioDevice(device);
 }
 
@@ -82,8 +99,7 @@ void DSPlay(modDS& ds, std::span<const int16_t> PcmBuf) {
   if (bytes < kBytesPerFrame) return;
   if (bytes > UINT32_MAX) throw DSError("the piece is too long for one sound buffer");
   DSInit(ds, "");
-  if (ds.DSDevice != 0) SDL_CloseAudioDevice(ds.DSDevice);
-  ds.DSDevice = 0;
+  DSCloseDevice(ds);
 
   SDL_AudioSpec have{};
   const SDL_AudioDeviceID device = OpenDevice(have);
@@ -112,14 +128,8 @@ bool DSIsPlaying(modDS& ds) {
 }
 
 void DSStop(modDS& ds) {
-  if (ds.DSDevice != 0) {
-    SDL_PauseAudioDevice(ds.DSDevice, 1);
-    SDL_ClearQueuedAudio(ds.DSDevice);
-    SDL_CloseAudioDevice(ds.DSDevice);
-  }
-  ds.DSDevice = 0;
-  ds.DSBufferBytes = 0;
-  ds.DSDraining = false;
+  DSCloseDevice(ds);
+  QuietStderr quiet;  // some sound libraries complain again while they unload
   if (ds.DSDriver) SDL_QuitSubSystem(SDL_INIT_AUDIO);
   ds.DSDriver = false;
 }

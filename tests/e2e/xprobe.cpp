@@ -84,7 +84,10 @@ int Measure(Display* d, Window w, const char* file) {
   // Pure green text may be anti-aliased against black: green only, any level.
   auto isGreenish = [](const unsigned char* p) { return p[0] == 0 && p[2] == 0 && p[1] > 0; };
 
-  std::printf("width=%d\nheight=%d\n", a.width, a.height);
+  int rootX = 0, rootY = 0;
+  Window child;
+  XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &rootX, &rootY, &child);
+  std::printf("width=%d\nheight=%d\nx=%d\ny=%d\n", a.width, a.height, rootX, rootY);
   // The bar: the run of full green from its left edge along its middle row.
   int bar = 0;
   while (4 + bar < a.width && at(4 + bar, 16)[0] == 0 && at(4 + bar, 16)[1] == 255 &&
