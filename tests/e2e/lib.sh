@@ -25,21 +25,17 @@ fail() {
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
-# One 7-byte note record: start and length in ticks (little-endian int16), note, velocity, code.
-note() {
-  printf '%b' "$(printf '\\x%02x' $(($1 & 255)) $(($1 >> 8)) $(($2 & 255)) $(($2 >> 8)) "$3" "$4" "$5")"
-}
-
-# About four seconds of music (ticks of 4/110 s): a melody, a bass and drums.
+# About four seconds of music as a text score, one "start length note velocity instrument"
+# record a line (ticks of 4/110 s): a melody, drums, a bass and a chord tone.
 make_score() {
   local t
   for t in 0 8 16 24 32 40 48 56 64 72; do
-    note "$t" 8 $((57 + t % 24 / 8 * 2)) 100 25
-    note "$t" 1 36 120 127
+    echo "$t 8 $((57 + t % 24 / 8 * 2)) 100 25"
+    echo "$t 1 36 120 127"
   done
-  note 0 40 33 110 32
-  note 40 40 29 110 32
-  note 20 30 64 90 26
+  echo "0 40 33 110 32"
+  echo "40 40 29 110 32"
+  echo "20 30 64 90 26"
 }
 
 # The piece as --wav renders it, for comparing what was played against.

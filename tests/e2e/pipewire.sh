@@ -19,8 +19,8 @@ unset DISPLAY WAYLAND_DISPLAY SDL_AUDIODRIVER PULSE_SERVER PIPEWIRE_REMOTE
 export XDG_RUNTIME_DIR="$WORK/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
-make_score >"$WORK/short.score"
-render_reference "$WORK/short.score" "$WORK/reference.wav"
+make_score >"$WORK/short.txt"
+render_reference "$WORK/short.txt" "$WORK/reference.wav"
 
 pipewire >"$WORK/pipewire.log" 2>&1 &
 BACKGROUND+=($!)
@@ -50,7 +50,7 @@ attempt() {
   recording() { pactl list short source-outputs | grep -q .; }
   wait_until 10 recording || fail "the recorder did not connect"
 
-  start_quom --score "$WORK/short.score"
+  start_quom --score "$WORK/short.txt"
   wait_exit_within "$QUOM_PID" 60000
   [ "$EXIT_STATUS" -eq 0 ] || fail "status $EXIT_STATUS: $(cat "$WORK/stderr")"
   sleep 0.3

@@ -8,12 +8,12 @@ BIN=$(cd "$1" && pwd)
 source "$(dirname "$0")/lib.sh"
 
 unset DISPLAY WAYLAND_DISPLAY
-make_score >"$WORK/short.score"
-render_reference "$WORK/short.score" "$WORK/reference.wav"
+make_score >"$WORK/short.txt"
+render_reference "$WORK/short.txt" "$WORK/reference.wav"
 export SDL_DISKAUDIOFILE="$WORK/played.raw"
 
 echo "-- a display that cannot be reached; playback through the disk driver, faster than real time"
-DISPLAY=:987 SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=1 start_quom --score "$WORK/short.score"
+DISPLAY=:987 SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=1 start_quom --score "$WORK/short.txt"
 wait_exit_within "$QUOM_PID" 60000
 [ "$EXIT_STATUS" -eq 0 ] || fail "status $EXIT_STATUS: $(cat "$WORK/stderr")"
 "$BIN/pcmcheck" "$WORK/reference.wav" "$WORK/played.raw" || fail "the played bytes differ"
@@ -22,14 +22,14 @@ grep -q "playing" "$WORK/stderr" || fail "no playback line on stderr"
 echo "-- --audio-driver wins over SDL_AUDIODRIVER; --quiet prints nothing"
 rm -f "$WORK/played.raw"
 SDL_AUDIODRIVER=no-such-driver SDL_DISKAUDIODELAY=1 \
-  start_quom --score "$WORK/short.score" --audio-driver disk --quiet
+  start_quom --score "$WORK/short.txt" --audio-driver disk --quiet
 wait_exit_within "$QUOM_PID" 60000
 [ "$EXIT_STATUS" -eq 0 ] || fail "status $EXIT_STATUS: $(cat "$WORK/stderr")"
 "$BIN/pcmcheck" "$WORK/reference.wav" "$WORK/played.raw" || fail "the played bytes differ"
 [ ! -s "$WORK/stderr" ] || fail "--quiet printed: $(cat "$WORK/stderr")"
 
 echo "-- Ctrl-C during synthesis"
-SDL_AUDIODRIVER=disk start_quom --score "$WORK/short.score"
+SDL_AUDIODRIVER=disk start_quom --score "$WORK/short.txt"
 sleep 1
 kill -INT "$QUOM_PID"
 wait_exit_within "$QUOM_PID" 1000
@@ -38,7 +38,7 @@ echo "   ended in $ELAPSED_MS ms"
 
 echo "-- Ctrl-C during playback, at the pace of a real device"
 rm -f "$WORK/played.raw"
-SDL_AUDIODRIVER=disk start_quom --score "$WORK/short.score"
+SDL_AUDIODRIVER=disk start_quom --score "$WORK/short.txt"
 wait_until 60 grep -q "playing" "$WORK/stderr" || fail "playback never started"
 sleep 0.5
 kill -INT "$QUOM_PID"
@@ -53,7 +53,7 @@ echo "   ended in $ELAPSED_MS ms"
 no_sound() {
   local expected=$1
   shift
-  start_quom --score "$WORK/short.score" "$@"
+  start_quom --score "$WORK/short.txt" "$@"
   wait_exit_within "$QUOM_PID" 3000
   [ "$EXIT_STATUS" -eq 1 ] || fail "status $EXIT_STATUS without a sound device"
   [ "$(wc -l <"$WORK/stderr")" -eq 1 ] || fail "not one line: $(cat "$WORK/stderr")"

@@ -19,8 +19,8 @@ wait_until 10 test -s "$WORK/display" || fail "Xvfb did not start"
 export DISPLAY=":$(cat "$WORK/display")"
 unset WAYLAND_DISPLAY
 
-make_score >"$WORK/short.score"
-render_reference "$WORK/short.score" "$WORK/reference.wav"
+make_score >"$WORK/short.txt"
+render_reference "$WORK/short.txt" "$WORK/reference.wav"
 
 # Playback goes to a file, at the pace of a real device.
 export SDL_AUDIODRIVER=disk
@@ -67,7 +67,7 @@ the_layout() {  # what every screenshot shows
 }
 
 echo "-- a whole run: synthesis, playback, end"
-QUOM_TEST_PROGRESS_DELAY_US=15000 start_quom --score "$WORK/short.score"
+QUOM_TEST_PROGRESS_DELAY_US=15000 start_quom --score "$WORK/short.txt"
 find_window
 wait_until 30 bar_at_least 2 || fail "the bar did not grow"
 measure synthesis1
@@ -101,7 +101,7 @@ wait_exit_within "$QUOM_PID" 15000
 end_run() {
   local how=$1
   shift
-  start_quom --score "$WORK/short.score"
+  start_quom --score "$WORK/short.txt"
   find_window
   wait_until 60 "$@" || fail "the run never reached the state to stop it in"
   if [ "$how" = esc ]; then
