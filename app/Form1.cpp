@@ -112,7 +112,7 @@ void Form1::Show() {
 
 void Form1::ProcessEvents() {
   Fl::check();
-  if (InterruptRequested()) FormQueryUnload(ds_, kInterruptedStatus);
+  if (const int signal = InterruptRequested()) FormQueryUnload(ds_, 128 + signal);
 }
 
 void Form1::SetBar(int32_t twips) {

@@ -17,12 +17,12 @@ namespace quom {
 namespace {
 
 volatile std::sig_atomic_t gSoundOpen = 0;    // set while the device may be playing
-volatile std::sig_atomic_t gInterrupted = 0;  // a stop request arrived during playback
+volatile std::sig_atomic_t gInterrupted = 0;  // the stop request that arrived during playback
 
-extern "C" void OnInterrupt(int) {
+extern "C" void OnInterrupt(int sig) {
   // Before the device is opened there is nothing to stop: leave at once (async-signal-safe).
-  if (!gSoundOpen) _exit(kInterruptedStatus);
-  gInterrupted = 1;
+  if (!gSoundOpen) _exit(128 + sig);
+  gInterrupted = sig;
 }
 
 void SleepMs(int ms) {
@@ -54,8 +54,8 @@ void InstallInterruptHandlers() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-bool InterruptRequested() {
-  return gInterrupted != 0;
+int InterruptRequested() {
+  return gInterrupted;
 }
 
 void FormLoad(Front& form, modDS& ds, std::span<const NoteRec> notes) {

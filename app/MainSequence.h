@@ -36,7 +36,8 @@ class Front {
 // Ctrl-C and termination requests: before playback they end the process at once; during it
 // they are noted, and the next ProcessEvents of the front stops the sound and exits.
 void InstallInterruptHandlers();
-bool InterruptRequested();
-constexpr int kInterruptedStatus = 130;
+// The signal noted during playback, 0 for none; the program then exits with 128 + its number
+// (130 for Ctrl-C), as a shell reports a process ended by it.
+int InterruptRequested();
 
 }  // namespace quom

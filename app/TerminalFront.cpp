@@ -6,7 +6,7 @@
 namespace quom {
 
 void TerminalFront::ProcessEvents() {
-  if (InterruptRequested()) FormQueryUnload(ds_, kInterruptedStatus);
+  if (const int signal = InterruptRequested()) FormQueryUnload(ds_, 128 + signal);
 }
 
 void TerminalFront::PlaybackStarted(double seconds) {

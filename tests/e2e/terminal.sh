@@ -36,17 +36,23 @@ wait_exit_within "$QUOM_PID" 1000
 [ "$EXIT_STATUS" -eq 130 ] || fail "status $EXIT_STATUS after Ctrl-C"
 echo "   ended in $ELAPSED_MS ms"
 
-echo "-- Ctrl-C during playback, at the pace of a real device"
-rm -f "$WORK/played.raw"
-SDL_AUDIODRIVER=disk start_quom --score "$WORK/short.txt"
-wait_until 60 grep -q "playing" "$WORK/stderr" || fail "playback never started"
-sleep 0.5
-kill -INT "$QUOM_PID"
-wait_exit_within "$QUOM_PID" 1000
-[ "$EXIT_STATUS" -eq 130 ] || fail "status $EXIT_STATUS after Ctrl-C"
-echo "   ended in $ELAPSED_MS ms"
-[ "$(stat -c %s "$WORK/played.raw")" -lt "$(stat -c %s "$WORK/reference.wav")" ] ||
-  fail "the sound was not cut off"
+# During playback, at the pace of a real device: Ctrl-C, or a request to terminate.
+stop_playback() {
+  rm -f "$WORK/played.raw"
+  SDL_AUDIODRIVER=disk start_quom --score "$WORK/short.txt"
+  wait_until 60 grep -q "playing" "$WORK/stderr" || fail "playback never started"
+  sleep 0.5
+  kill "-$1" "$QUOM_PID"
+  wait_exit_within "$QUOM_PID" 1000
+  [ "$EXIT_STATUS" -eq "$2" ] || fail "status $EXIT_STATUS after SIG$1"
+  echo "   ended in $ELAPSED_MS ms"
+  [ "$(stat -c %s "$WORK/played.raw")" -lt "$(stat -c %s "$WORK/reference.wav")" ] ||
+    fail "the sound was not cut off"
+}
+echo "-- Ctrl-C during playback"
+stop_playback INT 130
+echo "-- terminate during playback"
+stop_playback TERM 143
 
 # No sound device: one line naming SDL's reason and the way out, before any synthesis, and none
 # of the sound libraries' own complaints.
