@@ -16,7 +16,11 @@ BUILD_TYPE=${BUILD_TYPE:-Release}
 # Debian 12 packages, by what needs them.
 PKGS_BUILD=(g++ cmake make pkg-config)
 PKGS_ENGINE_TESTS=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev)
-PKGS_PROGRAM=(libcli11-dev libsndfile1-dev)
+PKGS_PROGRAM=(libcli11-dev libsndfile1-dev libfltk1.3-dev libx11-dev libsdl2-dev fonts-liberation)
+# The end-to-end tests: a virtual X server and key presses for the window, a private PipeWire
+# server with a recorder for the playback.
+PKGS_E2E_TESTS=(xvfb xdotool dbus-daemon pipewire pipewire-bin pipewire-pulse wireplumber
+  pulseaudio-utils)
 
 missing_packages() {
   local p
@@ -46,19 +50,19 @@ cmd=${1:-}
 [ $# -gt 0 ] && shift
 case "$cmd" in
   deps)
-    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}"
+    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}" "${PKGS_E2E_TESTS[@]}"
     ;;
   build)
-    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}"
+    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}" "${PKGS_E2E_TESTS[@]}"
     build
     ;;
   run)
-    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}"
+    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}" "${PKGS_E2E_TESTS[@]}"
     build
     exec "$BUILD_DIR/quom" "$@"
     ;;
   test)
-    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}"
+    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}" "${PKGS_E2E_TESTS[@]}"
     build
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)"
     ;;

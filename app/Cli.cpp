@@ -33,6 +33,7 @@ struct Options {
   std::string scorePath;  // empty: the embedded note list
   bool printScore = false;
   int benchRuns = 0;  // 0: no benchmark
+  PlayOptions play;   // sound driver, quiet
 };
 
 constexpr const char* kExamples = R"(Examples:
@@ -48,10 +49,14 @@ constexpr const char* kExamples = R"(Examples:
                                 7-byte binary records in a file not named .txt
   quom --print-score > score.txt
                                 write the built-in note list as text
+  quom --quiet --audio-driver pulseaudio
+                                play through the named SDL audio driver (SDL_AUDIODRIVER
+                                does the same), without the progress line
 
 Exit status: 0 on success, 2 for bad input or usage (unknown option, unreadable or
 invalid score, unknown output format), 1 for any other failure (an output that
-cannot be written). A failed run leaves no output file behind.)";
+cannot be written, no sound device), 130 when stopped by Ctrl-C. A failed run
+leaves no output file behind.)";
 
 std::vector<NoteRec> LoadNotes(const Options& opt) {
   if (!opt.scorePath.empty()) return LoadNoteListFile(opt.scorePath);
@@ -70,9 +75,9 @@ int RenderToFiles(const Options& opt, const std::vector<NoteRec>& notes) {
 
   TerminalProgress progress(stderr);
   Engine engine;
-  engine.progress = &progress;
+  engine.progress = opt.play.quiet ? nullptr : &progress;
   const std::vector<int16_t> pcm = Synthesize(engine, notes, stems.get());
-  progress.Finish();
+  if (!opt.play.quiet) progress.Finish();
 
   if (pcmFile) pcmFile->Write(pcm);
   if (stems) stems->Commit();
@@ -90,7 +95,7 @@ int Run(const Options& opt) {
     }
     return 0;
   }
-  if (opt.wavPath.empty() && opt.stemsDir.empty()) return RunDefault(notes);
+  if (opt.wavPath.empty() && opt.stemsDir.empty()) return RunDefault(notes, opt.play);
   return RenderToFiles(opt, notes);
 }
 
@@ -121,6 +126,10 @@ int RunCli(int argc, char** argv) {
       ->check(CLI::Range(1, 1000));
   app.add_flag("--print-score", opt.printScore,
                "Write the note list (built-in, or --score's) as text to standard output");
+  app.add_option("--audio-driver", opt.play.audioDriver,
+                 "Play through this SDL audio driver (pulseaudio, pipewire, alsa, disk, ...)")
+      ->type_name("NAME");
+  app.add_flag("--quiet", opt.play.quiet, "No progress line on the terminal");
 
   try {
     app.parse(argc, argv);

@@ -1,13 +1,21 @@
-// What a plain `quom` does: synthesise the piece with the window showing progress, then play it.
+// The program's default run: the piece played once, in the window or on the terminal.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "song/NoteList.h"
 
 namespace quom {
 
-// Runs the interactive program on `notes` and returns the exit status.
-int RunDefault(const std::vector<NoteRec>& notes);
+struct PlayOptions {
+  std::string audioDriver;  // SDL audio driver by name; empty: SDL's choice
+  bool quiet = false;       // no progress line on the terminal
+};
+
+// Synthesises and plays the notes, with the window when a display can be opened and with a
+// progress line on standard error otherwise. Returns only on failure, with the exit status
+// (1: no usable sound device, reported in one line on standard error).
+int RunDefault(const std::vector<NoteRec>& notes, const PlayOptions& options);
 
 }  // namespace quom

@@ -1,0 +1,49 @@
+// Playback of the finished piece: the whole PCM goes to the default output device in one block,
+// plays once from its start, and can be polled and stopped. Runs on SDL's audio subsystem.
+#pragma once
+
+#include <SDL2/SDL_audio.h>
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+namespace quom {
+
+struct modDS {
+  bool DSDriver = false;           // the audio subsystem is initialised
+  SDL_AudioDeviceID DSDevice = 0;  // the opened output device; 0 = none
+  uint32_t DSBufferBytes = 0;      // bytes handed to the device
+  uint32_t DSDrainMs = 0;          // what the device may still hold once its queue is empty
+  bool DSDraining = false;         // the queue has been seen empty
+  uint64_t DSDrainStart = 0;       // SDL tick (ms) at which it was first seen empty
+};
+
+// A sound-device call that failed, with SDL's reason.
+class DSError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Starts the audio subsystem with the named driver (empty: SDL's choice, which honours
+// SDL_AUDIODRIVER). Throws DSError when no driver can be used.
+void DSInit(modDS& ds, const std::string& driver);
+
+// Opens the default output device once and closes it again, so that a missing device is
+// reported before the long synthesis rather than after it. Throws DSError.
+void DSCheckDevice(modDS& ds);
+
+// Opens the default output device for 44,100 Hz, 2 channels, signed 16-bit little-endian,
+// hands it all of PcmBuf (L0 R0 L1 R1 ...) and starts it, once, without looping. An empty
+// PcmBuf opens nothing. Starts the subsystem first when DSInit has not. Throws DSError.
+void DSPlay(modDS& ds, std::span<const int16_t> PcmBuf);
+
+// True while the device still has sound to play: queued bytes, or the short drain of what it
+// has already taken. False when nothing was opened or the device was lost.
+bool DSIsPlaying(modDS& ds);
+
+// Stops the sound at once and releases the device and the subsystem. Safe in any state.
+void DSStop(modDS& ds);
+
+}  // namespace quom

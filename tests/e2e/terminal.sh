@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Runs without a display: playback through SDL's disk driver checked byte for byte, the driver
+# chosen on the command line, Ctrl-C during synthesis and during playback, --quiet, and the
+# one-line report when no sound device can be used.
+#
+#   terminal.sh BUILD_DIR
+BIN=$(cd "$1" && pwd)
+source "$(dirname "$0")/lib.sh"
+
+unset DISPLAY WAYLAND_DISPLAY
+make_score >"$WORK/short.txt"
+render_reference "$WORK/short.txt" "$WORK/reference.wav"
+export SDL_DISKAUDIOFILE="$WORK/played.raw"
+
+echo "-- a display that cannot be reached; playback through the disk driver, faster than real time"
+DISPLAY=:987 SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=1 start_quom --score "$WORK/short.txt"
+wait_exit_within "$QUOM_PID" 60000
+[ "$EXIT_STATUS" -eq 0 ] || fail "status $EXIT_STATUS: $(cat "$WORK/stderr")"
+"$BIN/pcmcheck" "$WORK/reference.wav" "$WORK/played.raw" || fail "the played bytes differ"
+grep -q "playing" "$WORK/stderr" || fail "no playback line on stderr"
+
+echo "-- --audio-driver wins over SDL_AUDIODRIVER; --quiet prints nothing"
+rm -f "$WORK/played.raw"
+SDL_AUDIODRIVER=no-such-driver SDL_DISKAUDIODELAY=1 \
+  start_quom --score "$WORK/short.txt" --audio-driver disk --quiet
+wait_exit_within "$QUOM_PID" 60000
+[ "$EXIT_STATUS" -eq 0 ] || fail "status $EXIT_STATUS: $(cat "$WORK/stderr")"
+"$BIN/pcmcheck" "$WORK/reference.wav" "$WORK/played.raw" || fail "the played bytes differ"
+[ ! -s "$WORK/stderr" ] || fail "--quiet printed: $(cat "$WORK/stderr")"
+
+echo "-- Ctrl-C during synthesis"
+SDL_AUDIODRIVER=disk start_quom --score "$WORK/short.txt"
+sleep 1
+kill -INT "$QUOM_PID"
+wait_exit_within "$QUOM_PID" 1000
+[ "$EXIT_STATUS" -eq 130 ] || fail "status $EXIT_STATUS after Ctrl-C"
+echo "   ended in $ELAPSED_MS ms"
+
+# During playback, at the pace of a real device: Ctrl-C, or a request to terminate.
+stop_playback() {
+  rm -f "$WORK/played.raw"
+  SDL_AUDIODRIVER=disk start_quom --score "$WORK/short.txt"
+  wait_until 60 grep -q "playing" "$WORK/stderr" || fail "playback never started"
+  sleep 0.5
+  kill "-$1" "$QUOM_PID"
+  wait_exit_within "$QUOM_PID" 1000
+  [ "$EXIT_STATUS" -eq "$2" ] || fail "status $EXIT_STATUS after SIG$1"
+  echo "   ended in $ELAPSED_MS ms"
+  [ "$(stat -c %s "$WORK/played.raw")" -lt "$(stat -c %s "$WORK/reference.wav")" ] ||
+    fail "the sound was not cut off"
+}
+echo "-- Ctrl-C during playback"
+stop_playback INT 130
+echo "-- terminate during playback"
+stop_playback TERM 143
+
+# No sound device: one line naming SDL's reason and the way out, before any synthesis, and none
+# of the sound libraries' own complaints.
+no_sound() {
+  local expected=$1
+  shift
+  start_quom --score "$WORK/short.txt" "$@"
+  wait_exit_within "$QUOM_PID" 3000
+  [ "$EXIT_STATUS" -eq 1 ] || fail "status $EXIT_STATUS without a sound device"
+  [ "$(wc -l <"$WORK/stderr")" -eq 1 ] || fail "not one line: $(cat "$WORK/stderr")"
+  grep -q "$expected" "$WORK/stderr" || fail "SDL's reason missing: $(cat "$WORK/stderr")"
+  grep -q "quom --wav FILE" "$WORK/stderr" || fail "no way out offered: $(cat "$WORK/stderr")"
+  echo "   $(cat "$WORK/stderr")"
+}
+echo "-- no usable sound device"
+ALSA_CONFIG_PATH=/nonexistent no_sound ALSA --audio-driver alsa
+SDL_AUDIODRIVER=no-such-driver no_sound no-such-driver
+echo "PASS"
