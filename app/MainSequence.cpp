@@ -88,7 +88,7 @@ void FormLoad(Front& form, modDS& ds, std::span<const NoteRec> notes) {
 }
 
 void FormQueryUnload(modDS& ds, int status) {
-  DSStop(ds);
+  DSStopForExit(ds);  // the process ends next, and with it the device
   std::fflush(stdout);
   std::fflush(stderr);
   std::_Exit(status);

@@ -127,6 +127,12 @@ bool DSIsPlaying(modDS& ds) {
   return now - ds.DSDrainStart < ds.DSDrainMs;
 }
 
+void DSStopForExit(modDS& ds) {
+  if (ds.DSDevice == 0) return;
+  SDL_PauseAudioDevice(ds.DSDevice, 1);
+  SDL_ClearQueuedAudio(ds.DSDevice);
+}
+
 void DSStop(modDS& ds) {
   DSCloseDevice(ds);
   QuietStderr quiet;  // some sound libraries complain again while they unload

@@ -46,4 +46,9 @@ bool DSIsPlaying(modDS& ds);
 // Stops the sound at once and releases the device and the subsystem. Safe in any state.
 void DSStop(modDS& ds);
 
+// Stops the sound at once and leaves the device to the end of the process, which releases it:
+// closing it here would wait while SDL plays out the device's last buffers. For the program's
+// exit path only. Safe in any state.
+void DSStopForExit(modDS& ds);
+
 }  // namespace quom

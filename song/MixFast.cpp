@@ -43,16 +43,18 @@ struct MixGroup {
   }
 
   [[gnu::always_inline]] static inline void Run(MixFrame* mix, const float* voice, int32_t len,
-                                                double gain, double left, double right,
-                                                double send, const I (&frame)[3]) {
+                                                double gain, double left, double right, double send,
+                                                const I (&frame)[3]) {
     D factor[3];
     const double channel[3] = {left, right, send};
     for (int q = 0; q < 3; ++q) {
-      for (int j = 0; j < W; ++j) factor[q][j] = channel[(q * W + j) % 3];
+      for (int j = 0; j < W; ++j)
+        factor[q][j] = channel[(q * W + j) % 3];
     }
     float* bus = reinterpret_cast<float*>(mix);
     int32_t i = 0;
-    for (; i + W <= len; i += W) Mix(voice + i, bus + 3 * i, gain, factor, frame);
+    for (; i + W <= len; i += W)
+      Mix(voice + i, bus + 3 * i, gain, factor, frame);
     for (; i < len; ++i) {
       const double gv = gain * voice[i];
       MixFrame& f = mix[i];
@@ -68,12 +70,12 @@ void MixSse2(MixFrame* m, const float* v, int32_t n, double g, double l, double 
   MixGroup<D2, F2, I2, 2>::Run(m, v, n, g, l, r, s, frame);
 }
 [[gnu::target("avx2")]] void MixAvx2(MixFrame* m, const float* v, int32_t n, double g, double l,
-                                      double r, double s) {
+                                     double r, double s) {
   const I4 frame[3] = {I4{0, 0, 0, 1}, I4{1, 1, 2, 2}, I4{2, 3, 3, 3}};
   MixGroup<D4, F4, I4, 4>::Run(m, v, n, g, l, r, s, frame);
 }
-[[gnu::target("avx512f,avx512dq")]] void MixAvx512(MixFrame* m, const float* v, int32_t n,
-                                                    double g, double l, double r, double s) {
+[[gnu::target("avx512f,avx512dq")]] void MixAvx512(MixFrame* m, const float* v, int32_t n, double g,
+                                                   double l, double r, double s) {
   const I8 frame[3] = {I8{0, 0, 0, 1, 1, 1, 2, 2}, I8{2, 3, 3, 3, 4, 4, 4, 5},
                        I8{5, 5, 6, 6, 6, 7, 7, 7}};
   MixGroup<D8, F8, I8, 8>::Run(m, v, n, g, l, r, s, frame);
