@@ -10,8 +10,11 @@ namespace quom {
 
 namespace {
 
-constexpr double kKnee = 32000.0;         // PCM units where the clipper starts to bend
-constexpr double kHeadroom = 767.0;       // the knee approaches kKnee + 767 = 32767
+constexpr double kKnee = 32000.0;    // PCM units where the clipper starts to bend
+constexpr double kHeadroom = 767.0;  // the knee approaches kKnee + 767 = 32767
+// Adding and taking away 1.5 * 2^52 rounds a double below 2^51 in magnitude to an integer, to
+// nearest with ties to even: what RoundToInt16 does, without a library call per sample.
+constexpr double kRoundMagic = 6755399441055744.0;
 constexpr float kTargetLevel = 22000.0f;  // envelope level held by the limiter; also b's start
 constexpr double kLiftOffset = 11000.0;   // below the target: u = 33000 / (b + 11000)
 constexpr double kLiftNumerator = 33000.0;
@@ -23,9 +26,8 @@ constexpr float kAttackKeep = static_cast<float>(1.0 - 1.0 / 220.5);
 constexpr float kRelease = static_cast<float>(1.0 / 8820.0);
 constexpr float kReleaseKeep = static_cast<float>(1.0 - 1.0 / 8820.0);
 
-}  // namespace
-
-int16_t SoftClip(float x) {
+// SoftClip, inlined into the master loop.
+inline int16_t SoftClipInline(float x) {
   const double xd = x;
   double value = xd;
   if (xd > kKnee) {
@@ -36,7 +38,15 @@ int16_t SoftClip(float x) {
     const double y = -kKnee - xd;
     value = std::isinf(y) ? -kKnee - kHeadroom : -kKnee - kHeadroom * y / (y + kHeadroom);
   }
-  return RoundToInt16(value);  // NaN falls through both tests and becomes 0
+  if (value != value) return 0;  // NaN falls through both tests
+  // Within +-32767 here, so the rounded value fits.
+  return static_cast<int16_t>((value + kRoundMagic) - kRoundMagic);
+}
+
+}  // namespace
+
+int16_t SoftClip(float x) {
+  return SoftClipInline(x);
 }
 
 void FxMaster(const modGen& g, std::span<int16_t> PcmBuf) {
@@ -56,18 +66,18 @@ void FxMaster(const modGen& g, std::span<int16_t> PcmBuf) {
     const float right = Single(std::fabs(R) * kMixToPcm);
     const double e = left >= right ? left : right;
 
-    if (e > b) {
-      b = Single(e * kAttack + b * static_cast<double>(kAttackKeep));
-    } else {
-      b = Single(e * kRelease + b * static_cast<double>(kReleaseKeep));
-    }
+    // Both candidates, then the choice by index: the level crosses the envelope too often for
+    // a branch to be predicted.
+    const float next[2] = {Single(e * kRelease + b * static_cast<double>(kReleaseKeep)),
+                           Single(e * kAttack + b * static_cast<double>(kAttackKeep))};
+    b = next[e > b];
 
     const float u = b > kTargetLevel ? Single(kTargetLevel / static_cast<double>(b))
                                      : Single(kLiftNumerator / (b + kLiftOffset));
 
     // (sample * 200000) * u, rounded to single before the clipper.
-    PcmBuf[2 * static_cast<size_t>(i)] = SoftClip(Single(L * kMixToPcm * u));
-    PcmBuf[2 * static_cast<size_t>(i) + 1] = SoftClip(Single(R * kMixToPcm * u));
+    PcmBuf[2 * static_cast<size_t>(i)] = SoftClipInline(Single(L * kMixToPcm * u));
+    PcmBuf[2 * static_cast<size_t>(i) + 1] = SoftClipInline(Single(R * kMixToPcm * u));
   }
 }
 

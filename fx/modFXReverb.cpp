@@ -25,25 +25,30 @@ constexpr float kProgressUnits = 0.035f;
 
 }  // namespace
 
-void FxReverb(Engine& e) {
-  modGen& g = e.gen;
-  modTools& t = e.tools;
+void DrawReverbTaps(modTools& t, ReverbTaps& taps) {
+  RndSeed(t, kReverbSeed);
+  for (int k = 0; k < kReverbTaps; ++k) {
+    taps.TapDelay[k] = RoundToInt32(RndUniform(t) * kReverbLineLen);  // 0 .. 8192
+    // (u * ceiling) * 0.0007, left to right; the ceiling falls from 128 to 64.5.
+    taps.TapGain[k] = Single(RndUniform(t) * (128 - k * 0.5) * kTapGainScale);
+    taps.TapPan[k] = Single(RndUniform(t));
+  }
+}
 
-  std::array<int32_t, kReverbTaps> TapDelay{};
-  std::array<float, kReverbTaps> TapGain{};
-  std::array<float, kReverbTaps> TapPan{};
+void FxReverb(Engine& e) {
+  ReverbTaps taps;
+  DrawReverbTaps(e.tools, taps);
+  ReverbFrameByFrame(e, taps);
+}
+
+void ReverbFrameByFrame(Engine& e, const ReverbTaps& taps) {
+  modGen& g = e.gen;
+  const std::array<int32_t, kReverbTaps>& TapDelay = taps.TapDelay;
+  const std::array<float, kReverbTaps>& TapGain = taps.TapGain;
+  const std::array<float, kReverbTaps>& TapPan = taps.TapPan;
   std::vector<float> ReverbLine(kReverbLineLen, 0.0f);
   // The last fed frame, MixLen - 8191, writes as far as MixLen + 1 through a tap of delay 8192.
   std::vector<WetFrame> WetBuf(static_cast<size_t>(g.MixLen > 0 ? g.MixLen : 0) + kReverbLineLen);
-
-  // Three draws per tap, in this order: delay, gain, pan.
-  RndSeed(t, kReverbSeed);
-  for (int k = 0; k < kReverbTaps; ++k) {
-    TapDelay[k] = RoundToInt32(RndUniform(t) * kReverbLineLen);  // 0 .. 8192
-    // (u * ceiling) * 0.0007, left to right; the ceiling falls from 128 to 64.5.
-    TapGain[k] = Single(RndUniform(t) * (128 - k * 0.5) * kTapGainScale);
-    TapPan[k] = Single(RndUniform(t));
-  }
 
   float SendLp = 0.0f;
   float TapIn = 0.0f;

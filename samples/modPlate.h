@@ -7,9 +7,11 @@
 // plates except the generators PlateInit draws the stiffness map from.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
+#include "synth/Simd.h"
 #include "synth/modTools.h"
 
 namespace quom {
@@ -40,5 +42,13 @@ void PlateInit(modPlate& p, modTools& t, int32_t steps, int32_t width, int32_t h
 // (1, PlateHeight / 2). With PlateSteps < 1 it only reads that cell. A plate that was never
 // initialised reads as 0.
 double PlateStep(modPlate& p, float threshold);
+
+// The results of `count` consecutive PlateStep calls, written to out[0 .. count - 1], computed
+// by a vector kernel of the given path (the scalar path calls PlateStep). Every path gives the
+// same bits as PlateStep and leaves the plate in the same state. When `done` is given, it holds
+// the number of results written so far (stored with release order after each one), so that
+// another thread can follow the run.
+void PlateRun(modPlate& p, float threshold, double* out, int32_t count,
+              SimdPath path = BestSimdPath(), std::atomic<int32_t>* done = nullptr);
 
 }  // namespace quom

@@ -105,6 +105,26 @@ TEST(Golden, EmbeddedPiece) {
   ExpectGolden("piece PCM", kPiecePcmSha256, Sha256Hex(PcmBytes(pcm)));
 }
 
+// The stages of Synthesize with the fast bank (vector plates) and the reverb by laps on two
+// threads.
+std::vector<int16_t> FastRender(std::span<const NoteRec> notes) {
+  Engine e;
+  InitMix(e);
+  BuildSamples(e, BestSimdPath());
+  RenderSong(e, notes, kSecPerTick);
+  FxReverb(e, BestSimdPath(), 2);
+  std::vector<int16_t> pcm(2 * static_cast<size_t>(e.gen.MixLen), 0);
+  FxMaster(e.gen, pcm);
+  return pcm;
+}
+
+TEST(Golden, FastStagesGiveTheSameRenders) {
+  ExpectGolden("all-instruments PCM, fast stages", kAllInstrumentsPcmSha256,
+               Sha256Hex(PcmBytes(FastRender(test::AllInstrumentsScore()))));
+  ExpectGolden("piece PCM, fast stages", kPiecePcmSha256,
+               Sha256Hex(PcmBytes(FastRender(DecodeNoteList(EmbeddedNoteList())))));
+}
+
 // Five laps of bus: quiet and loud stretches, a few beyond the clipper's knee, and a send that
 // comes and goes.
 std::vector<MixFrame> SyntheticBus() {
@@ -138,6 +158,17 @@ TEST(Golden, ReverbAndMasterOnASyntheticBus) {
   Report("master PCM", masterHash);
   EXPECT_EQ(reverbHash, kReverbBusSha256) << "reverb output changed";
   EXPECT_EQ(masterHash, kMasterPcmSha256) << "master output changed";
+
+  for (SimdPath path : AvailableSimdPaths()) {
+    for (int threads : {1, 2}) {
+      Engine f;
+      f.gen.MixBuf = SyntheticBus();
+      f.gen.MixLen = static_cast<int32_t>(f.gen.MixBuf.size());
+      FxReverb(f, path, threads);
+      EXPECT_EQ(Sha256Hex(BusBytes(f.gen.MixBuf)), kReverbBusSha256)
+          << "reverb by laps on " << SimdPathName(path) << ", " << threads << " threads";
+    }
+  }
 }
 
 }  // namespace

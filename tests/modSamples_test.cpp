@@ -1,5 +1,6 @@
 // The sample bank: sizes, peaks, first samples, worked noise values, the borrowed attack, the
-// generator state and progress it hands on, and a fingerprint of every buffer.
+// generator state and progress it hands on, and a fingerprint of every buffer; the same bank from
+// the fast plates and from its pieces run on threads.
 #include "samples/modSamples.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "song/Engine.h"
@@ -46,27 +49,57 @@ uint64_t Fingerprint(const std::vector<float>& buf) {
   return ::testing::AssertionFailure() << a << " vs " << b;
 }
 
+// A fingerprint of each buffer as the bank is built today, so that a faster plate or a
+// reordered builder cannot change a single bit unnoticed. The worked values of Contents pin the
+// arithmetic; these pin everything else.
+void ExpectBankFingerprints(const modSamples& s) {
+  EXPECT_EQ(Fingerprint(s.SmpNoise), 1656408073380184365ull);
+  EXPECT_EQ(Fingerprint(s.SmpKick), 8111448146774558168ull);
+  EXPECT_EQ(Fingerprint(s.SmpPlateSmall), 6949570811918466422ull);
+  EXPECT_EQ(Fingerprint(s.SmpPlateMid), 17683848674482931889ull);
+  EXPECT_EQ(Fingerprint(s.SmpPlateBig), 10487366108108861611ull);
+  EXPECT_EQ(Fingerprint(s.SmpPlateBigLow), 16783922205768061033ull);
+}
+
+// The notes continue from the last seed, advanced only by RndDiff.
+void ExpectGeneratorsAfterTheBank(modTools t) {
+  EXPECT_EQ(t.UniState, 4.365);
+  EXPECT_EQ(t.BrownState, 2.0);
+  EXPECT_EQ(t.BrownLevel, 0.0);
+  EXPECT_TRUE(MatchesDigits(RndUniform(t), 0.47261, 5));
+  EXPECT_TRUE(MatchesDigits(RndBrown(t), -0.13365, 5));
+}
+
+// Every progress total, in order.
+struct ProgressLog : ProgressSink {
+  std::vector<float>* totals;
+  explicit ProgressLog(std::vector<float>* t) : totals(t) {}
+  void Progress(float total) override { totals->push_back(total); }
+};
+
+// The totals the bank's calls make: 89 of 0.25, 59 of 1 and 147 of 2, added up in float.
+std::vector<float> BankProgressTotals() {
+  std::vector<float> totals;
+  float total = 0.0f;
+  for (const auto& [calls, units] : {std::pair{89, 0.25f}, {59, 1.0f}, {147, 2.0f}}) {
+    for (int i = 0; i < calls; ++i)
+      totals.push_back(total = total + units);
+  }
+  return totals;
+}
+
 // What BuildSamples leaves behind, with its progress reports.
 struct BuiltBank {
   Engine engine;
-  int progressCalls = 0;
-  float lastProgress = 0.0f;
+  std::vector<float> progressTotals;
 };
 
 // Built at most once per process: it takes seconds.
 const BuiltBank& Bank() {
   static const BuiltBank bank = [] {
-    struct Counter : ProgressSink {
-      BuiltBank* b;
-      explicit Counter(BuiltBank* bank) : b(bank) {}
-      void Progress(float total) override {
-        ++b->progressCalls;
-        b->lastProgress = total;
-      }
-    };
     BuiltBank b;
-    Counter counter(&b);
-    b.engine.progress = &counter;
+    ProgressLog log(&b.progressTotals);
+    b.engine.progress = &log;
     BuildSamples(b.engine);
     b.engine.progress = nullptr;
     return b;
@@ -109,27 +142,70 @@ TEST(SampleBank, Contents) {
   EXPECT_TRUE(MatchesDigits(n[768], 0.0000412268382));
   EXPECT_TRUE(MatchesDigits(n[1000], 0.0000429644497));
 
-  // The notes continue from the last seed, advanced only by RndDiff.
-  modTools t = bank.engine.tools;
-  EXPECT_EQ(t.UniState, 4.365);
-  EXPECT_EQ(t.BrownState, 2.0);
-  EXPECT_EQ(t.BrownLevel, 0.0);
-  EXPECT_TRUE(MatchesDigits(RndUniform(t), 0.47261, 5));
-  EXPECT_TRUE(MatchesDigits(RndBrown(t), -0.13365, 5));
+  ExpectGeneratorsAfterTheBank(bank.engine.tools);
 
-  EXPECT_EQ(bank.progressCalls, 89 + 59 + 147);
-  EXPECT_EQ(bank.lastProgress, 375.25f);
+  EXPECT_EQ(bank.progressTotals, BankProgressTotals());
+  EXPECT_EQ(bank.progressTotals.back(), 375.25f);
   EXPECT_EQ(bank.engine.gen.ProgressTotal, 375.25f);
 
-  // A fingerprint of each buffer as the bank is built today, so that a faster plate or a
-  // reordered builder cannot change a single bit unnoticed. The worked values above pin the
-  // arithmetic; these pin everything else.
-  EXPECT_EQ(Fingerprint(s.SmpNoise), 1656408073380184365ull);
-  EXPECT_EQ(Fingerprint(s.SmpKick), 8111448146774558168ull);
-  EXPECT_EQ(Fingerprint(s.SmpPlateSmall), 6949570811918466422ull);
-  EXPECT_EQ(Fingerprint(s.SmpPlateMid), 17683848674482931889ull);
-  EXPECT_EQ(Fingerprint(s.SmpPlateBig), 10487366108108861611ull);
-  EXPECT_EQ(Fingerprint(s.SmpPlateBigLow), 16783922205768061033ull);
+  ExpectBankFingerprints(s);
+
+  // The plan for the pieces draws the same stiffness maps and leaves the generators the same.
+  Engine planned;
+  planned.tools = modTools{1.5, 2.5, 3.5, 4.5, 0.0};  // all but DiffState are reseeded
+  SampleBankPlan plan;
+  PlanSamples(planned, plan);
+  EXPECT_EQ(std::memcmp(&planned.tools, &bank.engine.tools, sizeof(modTools)), 0);
+  EXPECT_EQ(planned.gen.ProgressTotal, 0.0f);
+}
+
+// The fast bank on every vector path, built on the calling thread.
+TEST(SampleBank, FastPathsGiveTheSameBank) {
+  for (SimdPath path : AvailableSimdPaths()) {
+    if (path == SimdPath::kScalar) continue;  // that is PlateStep, as in Contents
+    Engine e;
+    std::vector<float> totals;
+    ProgressLog log(&totals);
+    e.progress = &log;
+    BuildSamples(e, path);
+    SCOPED_TRACE(SimdPathName(path));
+    ExpectBankFingerprints(e.samples);
+    ExpectGeneratorsAfterTheBank(e.tools);
+    EXPECT_EQ(totals, BankProgressTotals());
+  }
+}
+
+// The pieces on threads of their own, the progress reported from this one while they run.
+TEST(SampleBank, PiecesOnThreadsGiveTheSameBank) {
+  Engine e;
+  std::vector<float> totals;
+  ProgressLog log(&totals);
+  e.progress = &log;
+  SampleBankPlan plan;
+  PlanSamples(e, plan);
+  EXPECT_EQ(SampleProgressCalls(plan), 89 + 59 + 147);
+  EXPECT_THROW(FinishSamples(e.samples, plan), std::logic_error);  // nothing recorded yet
+
+  std::vector<std::thread> workers;
+  for (int k = kBankPlates - 1; k >= 0; --k)  // the big plate first: any order will do
+    workers.emplace_back([&plan, k] { RunPlateJob(plan.plates[k]); });
+  workers.emplace_back([&e] {
+    MakeNoiseBuffer(e.samples.SmpNoise);
+    MakeKickBuffer(e.samples.SmpKick);
+  });
+  int32_t made = 0;
+  while (made < SampleProgressCalls(plan)) {
+    made = ReportSampleProgress(e, plan, made);
+    std::this_thread::yield();
+  }
+  for (std::thread& t : workers)
+    t.join();
+  EXPECT_EQ(ReportSampleProgress(e, plan, made), made);  // nothing more to report
+  FinishSamples(e.samples, plan);
+
+  ExpectBankFingerprints(e.samples);
+  ExpectGeneratorsAfterTheBank(e.tools);
+  EXPECT_EQ(totals, BankProgressTotals());
 }
 
 TEST(SampleBank, AttackBlendReadsTheNearestSampleTiesToEven) {

@@ -199,6 +199,29 @@ TEST(SoftClip, IsOddMonotoneAndNeverReachesTheRail) {
   }
 }
 
+TEST(SoftClip, RoundsTiesToEvenAcrossTheWholeRange) {
+  // The knee as a plain formula, rounded by the library: the clipper's own rounding must agree
+  // on every half-integer and on a spread of all float values.
+  auto reference = [](float x) -> int16_t {
+    const double xd = x;
+    if (std::isnan(xd)) return 0;
+    double v = xd;
+    if (xd > 32000.0)
+      v = std::isinf(xd) ? 32767.0 : 32000.0 + 767.0 * (xd - 32000.0) / (xd - 32000.0 + 767.0);
+    if (xd < -32000.0)
+      v = std::isinf(xd) ? -32767.0 : -32000.0 - 767.0 * (-32000.0 - xd) / (-32000.0 - xd + 767.0);
+    return static_cast<int16_t>(std::nearbyint(v));
+  };
+  for (double x = -33000.0; x <= 33000.0; x += 0.25)
+    ASSERT_EQ(SoftClip(static_cast<float>(x)), reference(static_cast<float>(x))) << x;
+  for (uint64_t bits = 0; bits < (1ull << 32); bits += 65537) {
+    float x;
+    const uint32_t b = static_cast<uint32_t>(bits);
+    std::memcpy(&x, &b, sizeof x);
+    ASSERT_EQ(SoftClip(x), reference(x)) << x;
+  }
+}
+
 // A bus of n frames, L and R from the given functions of the frame index.
 template <typename FL, typename FR>
 modGen Bus(int32_t n, FL left, FR right) {
