@@ -1,5 +1,8 @@
-// The plate step on each of the sample bank's plates, and the whole bank.
+// The plate on each of the sample bank's plates, stepped literally and by each vector kernel,
+// and the whole bank both ways.
 #include <benchmark/benchmark.h>
+
+#include <vector>
 
 #include "samples/modPlate.h"
 #include "samples/modSamples.h"
@@ -8,33 +11,77 @@
 namespace quom {
 namespace {
 
-// One plate set up and stepped with the arguments the sample bank gives it.
-void PlateStepBench(benchmark::State& state, int32_t steps, int32_t width, int32_t height,
-                    double tension, double loss, double irregularity, float threshold) {
+struct BankPlate {
+  int32_t steps, width, height;
+  double tension, loss, irregularity;
+  float threshold;
+};
+constexpr BankPlate kSmall{2, 16, 16, 0.36, 0.00042, 0.2, 0.5f};
+constexpr BankPlate kMid{2, 16, 64, 0.345, 0.00026, 0.7, 100.0f};
+constexpr BankPlate kBig{1, 32, 128, 1.0, 0.00063, 0.5, 1000.0f};
+
+modPlate SetUp(const BankPlate& b) {
   modTools t;
   RndSeed(t, 2);
   modPlate p;
-  PlateInit(p, t, steps, width, height, tension, loss, irregularity);
+  PlateInit(p, t, b.steps, b.width, b.height, b.tension, b.loss, b.irregularity);
+  return p;
+}
+
+// One PlateStep per iteration. Items are cell updates (all passes of one cell in one step).
+void PlateStepBench(benchmark::State& state, const BankPlate& b) {
+  modPlate p = SetUp(b);
   for (auto _ : state)
-    benchmark::DoNotOptimize(PlateStep(p, threshold));
-  // Items are cell updates (all passes of one cell in one step).
-  state.SetItemsProcessed(state.iterations() * steps * width * height);
+    benchmark::DoNotOptimize(PlateStep(p, b.threshold));
+  state.SetItemsProcessed(state.iterations() * b.steps * b.width * b.height);
+}
+
+// 1,024 samples per iteration (as the bank's progress blocks), on the path given by range(0).
+void PlateRunBench(benchmark::State& state, const BankPlate& b) {
+  const auto path = static_cast<SimdPath>(state.range(0));
+  if (path != SimdPath::kScalar && BestSimdPath() < path) {
+    state.SkipWithError("path not available here");
+    return;
+  }
+  state.SetLabel(SimdPathName(path));
+  modPlate p = SetUp(b);
+  std::vector<double> out(1024);
+  for (auto _ : state) {
+    PlateRun(p, b.threshold, out.data(), 1024, path);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * 1024 * b.steps * b.width * b.height);
 }
 
 void BM_PlateStepSmall(benchmark::State& state) {
-  PlateStepBench(state, 2, 16, 16, 0.36, 0.00042, 0.2, 0.5f);
+  PlateStepBench(state, kSmall);
 }
 void BM_PlateStepMid(benchmark::State& state) {
-  PlateStepBench(state, 2, 16, 64, 0.345, 0.00026, 0.7, 100.0f);
+  PlateStepBench(state, kMid);
 }
 void BM_PlateStepBig(benchmark::State& state) {
-  PlateStepBench(state, 1, 32, 128, 1.0, 0.00063, 0.5, 1000.0f);
+  PlateStepBench(state, kBig);
 }
 BENCHMARK(BM_PlateStepSmall);
 BENCHMARK(BM_PlateStepMid);
 BENCHMARK(BM_PlateStepBig);
 
-// The whole sample bank as the program builds it at start-up.
+void BM_PlateRunSmall(benchmark::State& state) {
+  PlateRunBench(state, kSmall);
+}
+void BM_PlateRunMid(benchmark::State& state) {
+  PlateRunBench(state, kMid);
+}
+void BM_PlateRunBig(benchmark::State& state) {
+  PlateRunBench(state, kBig);
+}
+// Arguments: the SimdPath values sse2, avx2, avx512.
+BENCHMARK(BM_PlateRunSmall)->DenseRange(1, 3)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PlateRunMid)->DenseRange(1, 3)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PlateRunBig)->DenseRange(1, 3)->Unit(benchmark::kMicrosecond);
+
+// The whole sample bank as the program builds it at start-up: frame by frame, then with the
+// widest vector plates on one thread.
 void BM_BuildSamples(benchmark::State& state) {
   for (auto _ : state) {
     Engine e;
@@ -43,6 +90,15 @@ void BM_BuildSamples(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_BuildSamples)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_BuildSamplesFast(benchmark::State& state) {
+  for (auto _ : state) {
+    Engine e;
+    BuildSamples(e, BestSimdPath());
+    benchmark::DoNotOptimize(e.samples.SmpPlateBig.data());
+  }
+}
+BENCHMARK(BM_BuildSamplesFast)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 }  // namespace quom
