@@ -86,10 +86,9 @@ struct SkewedPlate {
   double* D = nullptr;
   double* V = nullptr;
   double* K = nullptr;
-  // Lane masks (all bits set where true), L values per entry, in slot order: the lanes of column
-  // 0 and of the last column for each slot t modulo W; the lanes holding a cell in the first
-  // L - 1 slots, in any slot between, and in the last L - 1 slots.
-  std::vector<int64_t> firstColumn, lastColumn, filled;
+  // Lane masks (all bits set where true), L values per entry, in slot order: the lanes holding a
+  // cell in each of the first L - 1 slots, in any slot between, and in each of the last L - 1.
+  std::vector<int64_t> filled;
 
   SkewedPlate(int32_t width, int32_t height, int32_t vectorLanes, int32_t vectors)
       : W(width),
@@ -108,15 +107,9 @@ struct SkewedPlate {
     V = base + perArray + origin;
     K = base + 2 * perArray + origin;
 
-    firstColumn.assign(static_cast<size_t>(W) * L, 0);
-    lastColumn.assign(static_cast<size_t>(W) * L, 0);
     filled.assign(static_cast<size_t>(2 * L - 1) * L, 0);
     for (int32_t i = 0; i < L; ++i) {
-      for (int32_t r = 0; r < W; ++r) {
-        // Lane i of slot t holds x = (t - i) mod W.
-        if (((r - i) & (W - 1)) == 0) firstColumn[r * L + Element(i)] = -1;
-        if (((r - i) & (W - 1)) == W - 1) lastColumn[r * L + Element(i)] = -1;
-      }
+      // Lane i holds a cell in slots i .. i + BW - 1.
       for (int32_t j = 0; j < 2 * L - 1; ++j) {
         const int32_t t = j < L ? j : BW + (j - L);
         if (j == L - 1 || (i <= t && i >= t - BW + 1)) filled[j * L + Element(i)] = -1;
