@@ -34,10 +34,6 @@ void InitMix(Engine& e);
 // The records must pass CheckNoteList. An empty list gives one second of silence.
 void RenderSong(Engine& e, std::span<const NoteRec> notes, float SecPerTick);
 
-// RenderSong's result, the same bits, with the fast layer kernels on `threads` worker threads.
-// Progress is reported from the calling thread.
-void RenderSongFast(Engine& e, std::span<const NoteRec> notes, float SecPerTick, int threads);
-
 // Renders one note: velocity to gain, the instrument code's layers in order, then progress.
 void PlayNote(Engine& e, float StartSec, float LenSec, int Note, int Velocity, int Instrument);
 

@@ -6,6 +6,7 @@
 
 #include "fx/modFXMaster.h"
 #include "fx/modFXReverb.h"
+#include "song/Pipeline.h"
 
 namespace quom {
 
@@ -17,17 +18,23 @@ int WorkerThreads() {
 std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes, StageObserver* observer,
                                 RenderPath path) {
   InitMix(e);
-  BuildSamples(e);  // before any note reads the sample bank
-  if (observer) observer->SamplesBuilt(e);
-
   if (path == RenderPath::kLiteral) {
+    BuildSamples(e);  // before any note reads the sample bank
+    if (observer) observer->SamplesBuilt(e);
     RenderSong(e, notes, kSecPerTick);
   } else {
-    RenderSongFast(e, notes, kSecPerTick, WorkerThreads());
+    // The bank and the notes at once; the drums wait for the bank.
+    BuildSamplesAndRenderSong(e, notes, kSecPerTick, WorkerThreads(), [&] {
+      if (observer) observer->SamplesBuilt(e);
+    });
   }
   if (observer) observer->NotesMixed(e);
 
-  FxReverb(e);
+  if (path == RenderPath::kLiteral) {
+    FxReverb(e);
+  } else {
+    FxReverb(e, BestSimdPath(), WorkerThreads());
+  }
   if (observer) observer->ReverbAdded(e);
 
   // Sized by the final MixLen: voices reaching past the estimate have grown the bus.

@@ -117,7 +117,7 @@ void RenderLayersInLanes(const std::function<bool(LayerJob&)>& next,
       y = Single(x - lp[k]);
     }
     const float a = std::fabs(y);
-    if (a > peak[k]) peak[k] = a;
+    peak[k] = a > peak[k] ? a : peak[k];  // a NaN never wins, as in FxNormalize
     job[k].out[rendered[k] + i] = y;
   };
 

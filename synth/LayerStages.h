@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "synth/Rounding.h"
+#include "synth/Simd.h"
 #include "synth/modString.h"
 
 namespace quom::stages {
@@ -78,7 +79,7 @@ struct Peak {
   float m = 0.0f;
   void operator()(float v) {
     const float a = std::fabs(v);
-    if (a > m) m = a;
+    m = a > m ? a : m;  // a NaN never wins, as in FxNormalize
   }
   bool Silent() const { return m == 0.0f; }  // FxNormalize leaves a silent buffer as it is
   float Scale(float peak) const { return Single(static_cast<double>(peak) / m); }
@@ -93,18 +94,9 @@ inline float Fade(float v, int32_t j, int32_t n, int32_t fadeIn, int32_t fadeOut
   return v;
 }
 
-// FxNormalize to `target`, then FxFade, in one pass.
-inline void ScaleAndFade(float* out, int32_t n, const Peak& peak, float target, int32_t fadeIn,
-                         int32_t fadeOut) {
-  if (fadeIn > n) fadeIn = n;
-  if (fadeOut > n) fadeOut = n;
-  const bool silent = peak.Silent();
-  const double s = silent ? 1.0 : peak.Scale(target);
-  for (int32_t j = 0; j < n; ++j) {
-    const float v = silent ? out[j] : Single(out[j] * s);
-    out[j] = Fade(v, j, n, fadeIn, fadeOut);
-  }
-}
+// FxNormalize to `target`, then FxFade, in one pass (the fade-out several samples at a time).
+void ScaleAndFade(float* out, int32_t n, const Peak& peak, float target, int32_t fadeIn,
+                  int32_t fadeOut, SimdPath path = BestSimdPath());
 
 // FxNormalize to `target`, then FxHighPass(k), in one pass.
 inline void ScaleAndHighPass(float* out, int32_t n, const Peak& peak, float target, float k) {
