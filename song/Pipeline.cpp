@@ -85,17 +85,20 @@ class Pipeline {
     PlanSamples(e_, bank_);  // the bank's draws come first
     std::vector<std::thread> workers;
     try {
-      for (int t = 0; t < threads; ++t) workers.emplace_back([this] { Work(); });
+      for (int t = 0; t < threads; ++t)
+        workers.emplace_back([this] { Work(); });
       Publish(PlanSong(e_, notes_, secPerTick_));  // the notes' draws continue from the bank's
       ReportBank();
       if (!stop_.load() && samplesBuilt) samplesBuilt();
       ReportNotes();
     } catch (...) {
       Stop();
-      for (std::thread& w : workers) w.join();
+      for (std::thread& w : workers)
+        w.join();
       throw;
     }
-    for (std::thread& w : workers) w.join();
+    for (std::thread& w : workers)
+      w.join();
     if (error_) std::rethrow_exception(error_);
   }
 
@@ -108,7 +111,8 @@ class Pipeline {
     song_ = std::move(plan);
     voices_.resize(song_.layers.size());
     done_ = std::make_unique<std::atomic<bool>[]>(song_.layers.size());
-    for (size_t i = 0; i < song_.layers.size(); ++i) done_[i].store(false);
+    for (size_t i = 0; i < song_.layers.size(); ++i)
+      done_[i].store(false);
     Signal([this] { songReady_ = true; });
   }
 
@@ -243,7 +247,7 @@ class Pipeline {
   bool bankReady_ = false;        // FinishSamples has run (under mutex_)
 
   SongPlan song_;
-  bool songReady_ = false;                        // song_ is planned (under mutex_)
+  bool songReady_ = false;  // song_ is planned (under mutex_)
   VoicePool buffers_;
   std::vector<VoicePool::Buffer> voices_;  // rendered, not yet mixed
   std::unique_ptr<std::atomic<bool>[]> done_;

@@ -26,7 +26,8 @@ template <typename D, typename F, int W>
 [[gnu::always_inline]] inline void ScaleRun(float* out, int32_t from, int32_t to, int32_t n,
                                             bool silent, double s, bool fade, int32_t fadeOut) {
   D iota;
-  for (int k = 0; k < W; ++k) iota[k] = k;
+  for (int k = 0; k < W; ++k)
+    iota[k] = k;
   const double len = n;
   int32_t j = from;
   for (; j + W <= to; j += W) {
@@ -65,11 +66,11 @@ void ScaleAndFadeSse2(float* o, int32_t n, bool silent, double s, int32_t in, in
   ScaleAndFadeW<D2, F2, 2>(o, n, silent, s, in, out);
 }
 [[gnu::target("avx2")]] void ScaleAndFadeAvx2(float* o, int32_t n, bool silent, double s,
-                                               int32_t in, int32_t out) {
+                                              int32_t in, int32_t out) {
   ScaleAndFadeW<D4, F4, 4>(o, n, silent, s, in, out);
 }
 [[gnu::target("avx512f,avx512dq")]] void ScaleAndFadeAvx512(float* o, int32_t n, bool silent,
-                                                             double s, int32_t in, int32_t out) {
+                                                            double s, int32_t in, int32_t out) {
   ScaleAndFadeW<D8, F8, 8>(o, n, silent, s, in, out);
 }
 

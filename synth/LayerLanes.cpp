@@ -1,8 +1,9 @@
-// Tonal layers rendered four at a time: the loop body runs one sample of every lane, so the
-// dependent chains of different layers (phase, smoothing sweep, decay, high-pass) overlap.
+// Tonal layers rendered two at a time: the loop body runs one sample of each lane, so the
+// dependent chains of the two layers (phase, smoothing sweep, decay, high-pass) overlap.
 //
-// The lanes' state lives in local arrays that nothing outside this function can reach, so the
-// compiler keeps it in registers instead of reloading it after every store to a buffer.
+// Each pair of layer kinds has a loop of its own, with the lanes' running values copied into
+// locals for the chunk, so that they stay in registers: a value spilled to memory would put a
+// store and a load into every link of its chain.
 #include "synth/LayerLanes.h"
 
 #include <cstring>
@@ -14,156 +15,207 @@ namespace quom {
 
 namespace {
 
-constexpr int kLanes = 4;
 constexpr int32_t kChunk = 128;  // samples per lane between refills of the vibrato steps
+
+// A lane's running values: the oscillator's and those of the first effects of its kind.
+struct Running {
+  float phase = 0.0f;
+  int32_t pos = 0;
+  double coef = 0.0;
+  double gain = 1.0;    // decay: running gain
+  double factor = 1.0;  // decay: factor per sample
+  double lp = 0.0;      // high-pass: low-pass state
+  double pole = 0.0;    // high-pass: pole
+  double ra = 0.0;      // bass resonator states
+  double rb = 0.0;
+  int32_t fadeIn = 0;  // bass fades, cut to the layer
+  int32_t fadeOut = 0;
+  int32_t length = 0;
+  int32_t rendered = 0;  // samples done
+  float peak = 0.0f;
+};
+
+struct Lane {
+  LayerJob job;
+  LayerKind kind = LayerKind::kCubic;
+  Running r;
+  double vib = 0.0;
+  double inc = 0.0;
+  float table[kWaveSize];
+  double step[2 * kChunk];  // the next calls' bent increments
+
+  void Start(const LayerJob& j) {
+    const LayerPlan& p = *j.plan;
+    job = j;
+    kind = p.kind;
+    std::memcpy(table, p.wave.WaveTable, sizeof table);
+    vib = p.wave.VibPhase;
+    inc = p.wave.WaveInc;
+    r = Running{};
+    r.phase = p.wave.WavePhase;
+    r.pos = p.wave.WaveDiffPos;
+    r.coef = p.wave.WaveDiffCoef;
+    r.length = p.len;
+    if (kind == LayerKind::kCubic) {
+      r.factor = 0.999985;
+      r.pole = 0.92f;
+    } else if (kind == LayerKind::kArc) {
+      r.factor = 1.0 - p.voiceFreq * 3e-7;
+      r.pole = 0.8f;
+    } else {
+      r.fadeIn = p.fadeIn > p.len ? p.len : p.fadeIn;
+      r.fadeOut = 3000 > p.len ? p.len : 3000;
+    }
+  }
+
+  int32_t Left() const { return r.length - r.rendered; }
+
+  void PrepareSteps(int32_t samples) {
+    const int32_t calls = kind == LayerKind::kCubic ? 2 * samples : samples;
+    vib = VibratoSteps(vib, inc, step, calls);
+  }
+
+  // The passes that need the whole layer: normalisation and what follows it.
+  void Finish() {
+    const LayerPlan& p = *job.plan;
+    stages::Peak peak;
+    peak.m = r.peak;
+    if (kind == LayerKind::kCubic) {
+      stages::ScaleAndFade(job.out, p.len, peak, 0.1f, 50, 6000);
+    } else if (kind == LayerKind::kArc) {
+      stages::ScaleAndFade(job.out, p.len, peak, 0.1f, 50, 5000);
+    } else {
+      stages::ScaleAndHighPass(job.out, p.len, peak, p.peak, 0.975f);
+    }
+  }
+};
+
+// Sample i of a chunk of a lane of kind K.
+template <LayerKind K>
+[[gnu::always_inline]] inline void Sample(Running& r, float* table, const double* step, float* out,
+                                          int32_t i) {
+  float y;
+  if constexpr (K == LayerKind::kBass) {
+    // FxResonator(1600, 0.9, 1), then FxFade.
+    constexpr double kMix = 1.0f;
+    const double d = 1600.0f / 7019.0;
+    const double feedback = 0.9f;
+    const double x = stages::OscCall(table, r.phase, r.pos, r.coef, step[i]);
+    r.rb = (r.rb + d * r.ra) + x;
+    r.ra = (r.ra - d * r.rb) * feedback;
+    y = stages::Fade(Single((1.0 - kMix) * x + kMix * r.rb), r.rendered + i, r.length, r.fadeIn,
+                     r.fadeOut);
+  } else {
+    float v;
+    if constexpr (K == LayerKind::kCubic) {
+      const float a = stages::OscCall(table, r.phase, r.pos, r.coef, step[2 * i]);
+      const float b = stages::OscCall(table, r.phase, r.pos, r.coef, step[2 * i + 1]);
+      v = Single(static_cast<double>(a) + b);
+    } else {
+      v = stages::OscCall(table, r.phase, r.pos, r.coef, step[i]);
+    }
+    v = Single(v * r.gain);  // FxDecay
+    r.gain = r.gain * r.factor;
+    const double x = v;  // FxHighPass
+    r.lp = (1.0 - r.pole) * x + r.pole * r.lp;
+    y = Single(x - r.lp);
+  }
+  const float a = std::fabs(y);
+  r.peak = a > r.peak ? a : r.peak;  // a NaN never wins, as in FxNormalize
+  out[i] = y;
+}
+
+template <LayerKind K>
+void RunOne(Lane& l, int32_t chunk) {
+  Running r = l.r;
+  float* out = l.job.out + r.rendered;
+  for (int32_t i = 0; i < chunk; ++i)
+    Sample<K>(r, l.table, l.step, out, i);
+  r.rendered += chunk;
+  l.r = r;
+}
+
+template <LayerKind A, LayerKind B>
+void RunPair(Lane& la, Lane& lb, int32_t chunk) {
+  Running a = la.r;
+  Running b = lb.r;
+  float* outA = la.job.out + a.rendered;
+  float* outB = lb.job.out + b.rendered;
+  for (int32_t i = 0; i < chunk; ++i) {
+    Sample<A>(a, la.table, la.step, outA, i);
+    Sample<B>(b, lb.table, lb.step, outB, i);
+  }
+  a.rendered += chunk;
+  b.rendered += chunk;
+  la.r = a;
+  lb.r = b;
+}
+
+void RunOne(Lane& l, int32_t chunk) {
+  switch (l.kind) {
+    case LayerKind::kCubic:
+      return RunOne<LayerKind::kCubic>(l, chunk);
+    case LayerKind::kArc:
+      return RunOne<LayerKind::kArc>(l, chunk);
+    default:
+      return RunOne<LayerKind::kBass>(l, chunk);
+  }
+}
+
+template <LayerKind A>
+void RunPairWith(Lane& la, Lane& lb, int32_t chunk) {
+  switch (lb.kind) {
+    case LayerKind::kCubic:
+      return RunPair<A, LayerKind::kCubic>(la, lb, chunk);
+    case LayerKind::kArc:
+      return RunPair<A, LayerKind::kArc>(la, lb, chunk);
+    default:
+      return RunPair<A, LayerKind::kBass>(la, lb, chunk);
+  }
+}
+
+void RunPair(Lane& la, Lane& lb, int32_t chunk) {
+  switch (la.kind) {
+    case LayerKind::kCubic:
+      return RunPairWith<LayerKind::kCubic>(la, lb, chunk);
+    case LayerKind::kArc:
+      return RunPairWith<LayerKind::kArc>(la, lb, chunk);
+    default:
+      return RunPairWith<LayerKind::kBass>(la, lb, chunk);
+  }
+}
 
 }  // namespace
 
 void RenderLayersInLanes(const std::function<bool(LayerJob&)>& next,
                          const std::function<void(const LayerJob&)>& done) {
-  // Per lane: the job, the oscillator, the fused first effects of its kind, the peak.
-  LayerJob job[kLanes];
-  bool active[kLanes] = {};
-  LayerKind kind[kLanes] = {};
-  int32_t length[kLanes] = {};
-  int32_t rendered[kLanes] = {};
-  float table[kLanes][kWaveSize];
-  float phase[kLanes] = {};
-  int32_t pos[kLanes] = {};
-  double coef[kLanes] = {};
-  double inc[kLanes] = {};
-  double vib[kLanes] = {};
-  double gain[kLanes] = {};    // decay: running gain
-  double factor[kLanes] = {};  // decay: factor per sample
-  double lp[kLanes] = {};      // high-pass: low-pass state
-  double pole[kLanes] = {};    // high-pass: pole
-  double ra[kLanes] = {};      // resonator states
-  double rb[kLanes] = {};
-  int32_t fadeIn[kLanes] = {};
-  int32_t fadeOut[kLanes] = {};
-  float peak[kLanes] = {};
-  alignas(64) double step[kLanes][2 * kChunk];
-
-  // Resonator of the bass layer: FxResonator(1600, 0.9, 1).
-  const stages::Resonator bassResonator(1600.0f, 0.9f, 1.0f);
-  const double rd = bassResonator.d;
-  const double rfb = bassResonator.feedback;
-  const double rmix = bassResonator.mix;
-
-  auto start = [&](int k) {
-    const LayerPlan& p = *job[k].plan;
-    kind[k] = p.kind;
-    length[k] = p.len;
-    rendered[k] = 0;
-    std::memcpy(table[k], p.wave.WaveTable, sizeof table[k]);
-    phase[k] = p.wave.WavePhase;
-    pos[k] = p.wave.WaveDiffPos;
-    coef[k] = p.wave.WaveDiffCoef;
-    inc[k] = p.wave.WaveInc;
-    vib[k] = p.wave.VibPhase;
-    gain[k] = 1.0;
-    lp[k] = 0.0;
-    ra[k] = 0.0;
-    rb[k] = 0.0;
-    peak[k] = 0.0f;
-    if (p.kind == LayerKind::kCubic) {
-      factor[k] = 0.999985;
-      pole[k] = 0.92f;
-    } else if (p.kind == LayerKind::kArc) {
-      factor[k] = 1.0 - p.voiceFreq * 3e-7;
-      pole[k] = 0.8f;
-    } else {
-      fadeIn[k] = p.fadeIn > p.len ? p.len : p.fadeIn;
-      fadeOut[k] = 3000 > p.len ? p.len : 3000;
-    }
-  };
-
-  // The passes that need the whole layer: normalisation and what follows it.
-  auto finish = [&](int k) {
-    stages::Peak pk;
-    pk.m = peak[k];
-    const LayerPlan& p = *job[k].plan;
-    if (kind[k] == LayerKind::kCubic) {
-      stages::ScaleAndFade(job[k].out, p.len, pk, 0.1f, 50, 6000);
-    } else if (kind[k] == LayerKind::kArc) {
-      stages::ScaleAndFade(job[k].out, p.len, pk, 0.1f, 50, 5000);
-    } else {
-      stages::ScaleAndHighPass(job[k].out, p.len, pk, p.peak, 0.975f);
-    }
-  };
-
-  // Sample i of the current chunk in lane k.
-  auto sample = [&](int k, int32_t i) __attribute__((always_inline)) {
-    float y;
-    if (kind[k] == LayerKind::kBass) {
-      const double x = stages::OscCall(table[k], phase[k], pos[k], coef[k], step[k][i]);
-      rb[k] = (rb[k] + rd * ra[k]) + x;
-      ra[k] = (ra[k] - rd * rb[k]) * rfb;
-      y = stages::Fade(Single((1.0 - rmix) * x + rmix * rb[k]), rendered[k] + i, length[k],
-                       fadeIn[k], fadeOut[k]);
-    } else {
-      float v;
-      if (kind[k] == LayerKind::kCubic) {
-        const float a = stages::OscCall(table[k], phase[k], pos[k], coef[k], step[k][2 * i]);
-        const float b = stages::OscCall(table[k], phase[k], pos[k], coef[k], step[k][2 * i + 1]);
-        v = Single(static_cast<double>(a) + b);
-      } else {
-        v = stages::OscCall(table[k], phase[k], pos[k], coef[k], step[k][i]);
-      }
-      v = Single(v * gain[k]);  // decay
-      gain[k] = gain[k] * factor[k];
-      const double x = v;  // high-pass
-      lp[k] = (1.0 - pole[k]) * x + pole[k] * lp[k];
-      y = Single(x - lp[k]);
-    }
-    const float a = std::fabs(y);
-    peak[k] = a > peak[k] ? a : peak[k];  // a NaN never wins, as in FxNormalize
-    job[k].out[rendered[k] + i] = y;
-  };
-
-  int live = 0;
-  for (int k = 0; k < kLanes && next(job[k]); ++k) {
-    start(k);
+  Lane lanes[2];
+  bool active[2] = {};
+  LayerJob job;
+  for (int k = 0; k < 2 && next(job); ++k) {
+    lanes[k].Start(job);
     active[k] = true;
-    ++live;
   }
-  while (live > 0) {
-    // Run every live lane up to the nearest layer end (or a chunk).
+  while (active[0] || active[1]) {
+    // Run the live lanes up to the nearest layer end (or a chunk).
     int32_t chunk = kChunk;
-    for (int k = 0; k < kLanes; ++k) {
-      if (active[k] && length[k] - rendered[k] < chunk) chunk = length[k] - rendered[k];
+    for (int k = 0; k < 2; ++k) {
+      if (active[k] && lanes[k].Left() < chunk) chunk = lanes[k].Left();
     }
-    for (int k = 0; k < kLanes; ++k) {
-      if (!active[k]) continue;
-      const int32_t calls = kind[k] == LayerKind::kCubic ? 2 * chunk : chunk;
-      vib[k] = VibratoSteps(vib[k], inc[k], step[k], calls);
+    for (int k = 0; k < 2; ++k) {
+      if (active[k]) lanes[k].PrepareSteps(chunk);
     }
-    if (live == kLanes) {
-      for (int32_t i = 0; i < chunk; ++i) {
-        sample(0, i);
-        sample(1, i);
-        sample(2, i);
-        sample(3, i);
-      }
+    if (active[0] && active[1]) {
+      RunPair(lanes[0], lanes[1], chunk);
     } else {
-      for (int k = 0; k < kLanes; ++k) {
-        if (!active[k]) continue;
-        for (int32_t i = 0; i < chunk; ++i)
-          sample(k, i);
-      }
+      RunOne(lanes[active[0] ? 0 : 1], chunk);
     }
-    for (int k = 0; k < kLanes; ++k) {
-      if (!active[k]) continue;
-      rendered[k] += chunk;
-      if (rendered[k] < length[k]) continue;
-      finish(k);
-      done(job[k]);
-      if (next(job[k])) {
-        start(k);
-      } else {
-        active[k] = false;
-        --live;
-      }
+    for (int k = 0; k < 2; ++k) {
+      if (!active[k] || lanes[k].Left() > 0) continue;
+      lanes[k].Finish();
+      done(lanes[k].job);
+      active[k] = next(job);
+      if (active[k]) lanes[k].Start(job);
     }
   }
 }
