@@ -43,6 +43,7 @@ struct Lane {
   double inc = 0.0;
   float table[kWaveSize];
   double step[2 * kChunk];  // the next calls' bent increments
+  VibratoRotations rotations;
 
   void Start(const LayerJob& j) {
     const LayerPlan& p = *j.plan;
@@ -72,7 +73,7 @@ struct Lane {
 
   void PrepareSteps(int32_t samples) {
     const int32_t calls = kind == LayerKind::kCubic ? 2 * samples : samples;
-    vib = VibratoSteps(vib, inc, step, calls);
+    vib = VibratoSteps(vib, inc, step, calls, rotations);
   }
 
   // The passes that need the whole layer: normalisation and what follows it.

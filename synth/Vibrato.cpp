@@ -122,14 +122,44 @@ typedef long long I8 __attribute__((vector_size(64)));
 
 // out[j] = inc * bend(base + j * step) for j < count, W phases at a time. Every phase of the run
 // is exact (see VibratoSteps).
+// Writes the bends of W phases x (their sines bracketed by `err`) scaled by inc, asking the
+// library for the lanes whose bracket straddles a rounding boundary of the bend.
+template <typename D, typename I, int W>
+[[gnu::always_inline]] inline void StoreSteps(const D& x, const D& sine, double err, double inc,
+                                              double* out) {
+  const D lo = 1.0 + kVibratoDepth * (sine - err);
+  const D hi = 1.0 + kVibratoDepth * (sine + err);
+  const D scaled = inc * lo;
+  std::memcpy(out, &scaled, sizeof scaled);
+  const I differs = lo != hi;
+  long long any = 0;
+  for (int j = 0; j < W; ++j)
+    any |= differs[j];
+  if (any) {  // a few lanes in a hundred
+    for (int j = 0; j < W; ++j) {
+      if (differs[j]) out[j] = inc * VibratoBend(x[j]);
+    }
+  }
+}
+
+// How far a sine rotated from the fast sine and cosine may be from the library's: the two
+// inputs' errors (at most 2.5e-16 each against the true values, times cos + sin of the angle,
+// at most 1.42), the rounding of the rotation's cosine and sine, the two products and the sum,
+// and the library's own error.
+constexpr double kRotatedError = 1e-15;
+
+// out[j] = inc * bend(base + j * step) for j < count, W phases at a time. Every phase of the run
+// is exact (see VibratoSteps), so the phases m vectors on are those of this vector turned by
+// m * W * step: one vector in eight gets its sines and cosines from the fast sine, the next seven
+// are rotated from them, each by its own angle.
 template <typename D, typename I, int W>
 [[gnu::always_inline]] inline void StepsVector(double base, double step, double inc, double* out,
-                                               int32_t count) {
+                                               int32_t count, const VibratoRotations& rot) {
   D iota;
   for (int j = 0; j < W; ++j)
     iota[j] = j;
   int32_t i = 0;
-  for (; i + W <= count; i += W) {
+  while (i + W <= count) {
     const D x = base + (iota + static_cast<double>(i)) * step;
     const D t = x * kTwoOverPi + kRoundMagic;
     const D k = t - kRoundMagic;
@@ -138,22 +168,17 @@ template <typename D, typename I, int W>
     const D s = SinPoly(r, z);
     const D c = CosPoly(z);
     // A cast between vector types of one size keeps the bits: k's low bits sit in t's mantissa.
+    // Quadrant q: sin x is s, c, -s, -c and cos x is c, -s, -c, s.
     const I q = (I)t & 3;
-    const D chosen = (q & 1) != 0 ? c : s;
-    const I sign = (q & 2) << 62;
-    const D sine = (D)((I)chosen ^ sign);
-    const D lo = 1.0 + kVibratoDepth * (sine - kSinApproxError);
-    const D hi = 1.0 + kVibratoDepth * (sine + kSinApproxError);
-    const D scaled = inc * lo;
-    std::memcpy(out + i, &scaled, sizeof scaled);
-    const I differs = lo != hi;
-    long long any = 0;
-    for (int j = 0; j < W; ++j)
-      any |= differs[j];
-    if (any) {  // about one lane in seventy
-      for (int j = 0; j < W; ++j) {
-        if (differs[j]) out[i + j] = inc * VibratoBend(x[j]);
-      }
+    const I odd = (q & 1) != 0;
+    const D sine = (D)((I)(odd ? c : s) ^ ((q & 2) << 62));
+    const D cosine = (D)((I)(odd ? s : c) ^ (((q + 1) & 2) << 62));
+    StoreSteps<D, I, W>(x, sine, kSinApproxError, inc, out + i);
+    i += W;
+    for (int m = 1; m <= VibratoRotations::kMax && i + W <= count; ++m, i += W) {
+      const D turned = sine * rot.cos[m] + cosine * rot.sin[m];
+      const D xm = base + (iota + static_cast<double>(i)) * step;
+      StoreSteps<D, I, W>(xm, turned, kRotatedError, inc, out + i);
     }
   }
   for (; i < count; ++i) {
@@ -169,33 +194,59 @@ void StepsScalar(double base, double step, double inc, double* out, int32_t coun
   }
 }
 
-void StepsSse2(double base, double step, double inc, double* out, int32_t count) {
-  StepsVector<D2, I2, 2>(base, step, inc, out, count);
+void StepsSse2(double base, double step, double inc, double* out, int32_t count,
+               const VibratoRotations& rot) {
+  StepsVector<D2, I2, 2>(base, step, inc, out, count, rot);
 }
 
 [[gnu::target("avx2")]] void StepsAvx2(double base, double step, double inc, double* out,
-                                       int32_t count) {
-  StepsVector<D4, I4, 4>(base, step, inc, out, count);
+                                       int32_t count, const VibratoRotations& rot) {
+  StepsVector<D4, I4, 4>(base, step, inc, out, count, rot);
 }
 
 [[gnu::target("avx512f,avx512dq")]] void StepsAvx512(double base, double step, double inc,
-                                                     double* out, int32_t count) {
-  StepsVector<D8, I8, 8>(base, step, inc, out, count);
+                                                     double* out, int32_t count,
+                                                     const VibratoRotations& rot) {
+  StepsVector<D8, I8, 8>(base, step, inc, out, count, rot);
 }
 
-void StepsRun(double base, double step, double inc, double* out, int32_t count, SimdPath path) {
+int Width(SimdPath path) {
   switch (path) {
-    case SimdPath::kScalar:
-      StepsScalar(base, step, inc, out, count);
-      break;
     case SimdPath::kSse2:
-      StepsSse2(base, step, inc, out, count);
+      return 2;
+    case SimdPath::kAvx2:
+      return 4;
+    case SimdPath::kAvx512:
+      return 8;
+    default:
+      return 1;
+  }
+}
+
+// The rotation angles m * width * step, whose products are exact.
+void FillRotations(VibratoRotations& rot, double step, int width) {
+  rot.step = step;
+  rot.width = width;
+  for (int m = 0; m <= VibratoRotations::kMax; ++m) {
+    rot.cos[m] = std::cos(m * width * step);
+    rot.sin[m] = std::sin(m * width * step);
+  }
+}
+
+void StepsRun(double base, double step, double inc, double* out, int32_t count, SimdPath path,
+              VibratoRotations& rot) {
+  if (path == SimdPath::kScalar) return StepsScalar(base, step, inc, out, count);
+  const int width = Width(path);
+  if (rot.step != step || rot.width != width) FillRotations(rot, step, width);
+  switch (path) {
+    case SimdPath::kSse2:
+      StepsSse2(base, step, inc, out, count, rot);
       break;
     case SimdPath::kAvx2:
-      StepsAvx2(base, step, inc, out, count);
+      StepsAvx2(base, step, inc, out, count, rot);
       break;
-    case SimdPath::kAvx512:
-      StepsAvx512(base, step, inc, out, count);
+    default:
+      StepsAvx512(base, step, inc, out, count, rot);
       break;
   }
 }
@@ -203,6 +254,12 @@ void StepsRun(double base, double step, double inc, double* out, int32_t count, 
 }  // namespace
 
 double VibratoSteps(double phase, double inc, double* out, int32_t count, SimdPath path) {
+  VibratoRotations rot;
+  return VibratoSteps(phase, inc, out, count, rot, path);
+}
+
+double VibratoSteps(double phase, double inc, double* out, int32_t count, VibratoRotations& rot,
+                    SimdPath path) {
   int32_t i = 0;
   while (i < count) {
     if (phase < 0x1p-11 || phase >= kSinApproxLimit) {
@@ -225,7 +282,7 @@ double VibratoSteps(double phase, double inc, double* out, int32_t count, SimdPa
       ++n;
     // Phases base + j * step for j <= n lie in the binade.
     const int32_t run = static_cast<int32_t>(std::min<int64_t>(n + 1, count - i));
-    StepsRun(phase, step, inc, out + i, run, path);
+    StepsRun(phase, step, inc, out + i, run, path, rot);
     phase = (phase + (run - 1) * step) + kVibratoStep;  // the last phase of the run, stepped
     i += run;
   }
