@@ -54,9 +54,17 @@ void FxMaster(const modGen& g, std::span<int16_t> PcmBuf) {
   if (PcmBuf.size() / 2 < static_cast<size_t>(g.MixLen)) {
     throw std::length_error("FxMaster: PcmBuf holds fewer than 2 * MixLen values");
   }
+  float b = kMasterStartLevel;
+  FxMasterFrames(g, PcmBuf, 0, g.MixLen, b);
+}
 
-  float b = kTargetLevel;
-  for (int32_t i = 0; i < g.MixLen; ++i) {
+void FxMasterFrames(const modGen& g, std::span<int16_t> PcmBuf, int32_t from, int32_t to,
+                    float& envelope) {
+  if (from < 0 || to > g.MixLen || from > to || PcmBuf.size() / 2 < static_cast<size_t>(to)) {
+    throw std::length_error("FxMasterFrames: frames outside the bus or PcmBuf");
+  }
+  float b = envelope;
+  for (int32_t i = from; i < to; ++i) {
     const double L = g.MixBuf[i].L;
     const double R = g.MixBuf[i].R;
 
@@ -79,6 +87,7 @@ void FxMaster(const modGen& g, std::span<int16_t> PcmBuf) {
     PcmBuf[2 * static_cast<size_t>(i)] = SoftClipInline(Single(L * kMixToPcm * u));
     PcmBuf[2 * static_cast<size_t>(i) + 1] = SoftClipInline(Single(R * kMixToPcm * u));
   }
+  envelope = b;
 }
 
 }  // namespace quom

@@ -22,4 +22,10 @@ int16_t SoftClip(float x);
 // left alone. Nothing happens when MixLen <= 0.
 void FxMaster(const modGen& g, std::span<int16_t> PcmBuf);
 
+// The same conversion in pieces: frames [from, to) into PcmBuf[2 * from .. 2 * to), carrying
+// the envelope `b` from one piece to the next (it starts at kMasterStartLevel). Pieces run in
+// order over 0 .. MixLen give exactly FxMaster's result.
+constexpr float kMasterStartLevel = 22000.0f;
+void FxMasterFrames(const modGen& g, std::span<int16_t> PcmBuf, int32_t from, int32_t to, float& b);
+
 }  // namespace quom

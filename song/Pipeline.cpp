@@ -29,8 +29,9 @@ namespace quom {
 
 namespace {
 
-// Layers rendered but not yet mixed may run this far ahead of the mixing.
-constexpr size_t kWindow = 64;
+// Samples of layers taken but not yet mixed: how far the rendering may run ahead of the mixing
+// (4 MB of voice buffers).
+constexpr int64_t kWindowSamples = 1 << 20;
 
 // The bank's jobs, longest first: the three plates, then the noise burst and the kick.
 constexpr int kBankJobs = 4;
@@ -156,7 +157,7 @@ class Pipeline {
                             [this](const LayerJob& job) { Finished(job.index); });
         WaitFor([this] {
           const size_t n = next_.load();
-          return n >= song_.layers.size() || n < mixed_.load() + kWindow;
+          return n >= song_.layers.size() || Fits(n);
         });
       }
     } catch (...) {
@@ -168,15 +169,21 @@ class Pipeline {
     }
   }
 
+  // Whether layer i fits in the window now (the next layer to mix always does).
+  bool Fits(size_t i) const {
+    return i == mixed_.load() || inFlight_.load() + song_.layers[i].len <= kWindowSamples;
+  }
+
   // Takes the next layer in file order if the window allows. Drum layers are rendered at once,
   // once the bank is there; tonal ones are handed to the lanes.
   bool Take(LayerJob& job) {
     while (true) {
       if (stop_.load()) return false;
       size_t i = next_.load();
-      if (i >= song_.layers.size() || i >= mixed_.load() + kWindow) return false;
+      if (i >= song_.layers.size() || !Fits(i)) return false;
       if (!next_.compare_exchange_weak(i, i + 1)) continue;
       const LayerPlan& p = song_.layers[i];
+      inFlight_ += p.len;
       voices_[i] = buffers_.Get(p.len);
       if (p.kind == LayerKind::kDrum) {
         WaitFor([this] { return bankReady_; });
@@ -201,6 +208,7 @@ class Pipeline {
         const LayerPlan& p = song_.layers[m];
         MixSamplesFast(e_.gen, p.start, p.gain, p.pan, p.send, voices_[m].get(), p.len, path_);
         buffers_.Put(std::move(voices_[m]));
+        inFlight_ -= p.len;
         mixed_.store(++m);
       }
       mixing.unlock();
@@ -251,8 +259,9 @@ class Pipeline {
   VoicePool buffers_;
   std::vector<VoicePool::Buffer> voices_;  // rendered, not yet mixed
   std::unique_ptr<std::atomic<bool>[]> done_;
-  std::atomic<size_t> next_{0};   // the next layer to take
-  std::atomic<size_t> mixed_{0};  // layers mixed so far
+  std::atomic<size_t> next_{0};       // the next layer to take
+  std::atomic<size_t> mixed_{0};      // layers mixed so far
+  std::atomic<int64_t> inFlight_{0};  // samples of layers taken and not yet mixed
 
   std::atomic<bool> stop_{false};
   std::mutex mixMutex_;
