@@ -33,6 +33,9 @@ namespace {
 // (4 MB of voice buffers).
 constexpr int64_t kWindowSamples = 1 << 20;
 
+// How often the calling thread tells the progress sink it is still waiting.
+constexpr std::chrono::milliseconds kKeepAlive{10};
+
 // The bank's jobs, longest first: the three plates, then the noise burst and the kick.
 constexpr int kBankJobs = 4;
 constexpr int kBankJobOrder[kBankJobs - 1] = {kPlateBig, kPlateMid, kPlateSmall};
@@ -133,6 +136,19 @@ class Pipeline {
     wake_.wait(lock, [&] { return stop_.load() || ready(); });
   }
 
+  // WaitFor on the calling thread, which tells the progress sink every few milliseconds that
+  // the total is unchanged, so that a window keeps handling its events.
+  template <typename Pred>
+  void WaitOnCaller(Pred&& ready) {
+    while (true) {
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (wake_.wait_for(lock, kKeepAlive, [&] { return stop_.load() || ready(); })) return;
+      }
+      if (e_.progress) e_.progress->Progress(e_.gen.ProgressTotal);
+    }
+  }
+
   void Stop() {
     Signal([this] { stop_.store(true); });
   }
@@ -223,12 +239,14 @@ class Pipeline {
     const int32_t calls = SampleProgressCalls(bank_);
     int32_t made = 0;
     while (!stop_.load()) {
+      const int32_t before = made;
       made = ReportSampleProgress(e_, bank_, made);
       if (made == calls) break;
+      if (made == before && e_.progress) e_.progress->Progress(e_.gen.ProgressTotal);
       std::unique_lock<std::mutex> lock(mutex_);
       wake_.wait_for(lock, std::chrono::milliseconds(4));
     }
-    WaitFor([this] { return bankReady_; });
+    WaitOnCaller([this] { return bankReady_; });
   }
 
   // One ShowProgress per note, in file order, once its layers are mixed.
@@ -236,7 +254,7 @@ class Pipeline {
     size_t note = 0;
     const size_t notes = song_.noteEnd.size();
     while (note < notes && !stop_.load()) {
-      WaitFor([&] { return mixed_.load() >= song_.noteEnd[note]; });
+      WaitOnCaller([&] { return mixed_.load() >= song_.noteEnd[note]; });
       const size_t mixed = mixed_.load();
       for (; !stop_.load() && note < notes && song_.noteEnd[note] <= mixed; ++note) {
         if (song_.units[note] > 0.0f) ShowProgress(e_, song_.units[note]);

@@ -11,7 +11,9 @@ class ProgressSink {
   virtual ~ProgressSink() = default;
   // Called once by InitMix, when synthesis starts: the origin of the elapsed time.
   virtual void Start() {}
-  // Called on every ShowProgress with the new single-precision total.
+  // Called on every ShowProgress with the new single-precision total, and, with the total
+  // unchanged, every few milliseconds while the calling thread waits for worker threads, so that
+  // a user interface stays responsive however the work is spread.
   virtual void Progress(float total) = 0;
 };
 

@@ -140,7 +140,7 @@ int Close(Display* d, Window w) {
   e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
   e.xclient.data.l[1] = CurrentTime;
   XSendEvent(d, w, False, NoEventMask, &e);
-  XFlush(d);
+  XSync(d, False);  // the server has taken the request before this program lets go of it
   return 0;
 }
 
