@@ -41,7 +41,9 @@ StageTimes TimeRender(const std::vector<NoteRec>& notes, RenderPath path,
                       std::vector<int16_t>& pcm) {
   Engine e;
   StageClock clock(Clock::now());
-  pcm = Synthesize(e, notes, &clock, path);
+  RenderOptions options;
+  options.path = path;
+  pcm = Synthesize(e, notes, &clock, options);
   clock.times.total = clock.Since();
   return clock.times;
 }

@@ -51,7 +51,8 @@ int WorkerThreads() {
 }
 
 std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes, StageObserver* observer,
-                                RenderPath path) {
+                                const RenderOptions& options) {
+  const RenderPath path = options.path;
   InitMix(e);
   if (path == RenderPath::kLiteral) {
     BuildSamples(e);  // before any note reads the sample bank
@@ -59,9 +60,12 @@ std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes, Stage
     RenderSong(e, notes, kSecPerTick);
   } else {
     // The bank and the notes at once; the drums wait for the bank.
-    BuildSamplesAndRenderSong(e, notes, kSecPerTick, WorkerThreads(), [&] {
-      if (observer) observer->SamplesBuilt(e);
-    });
+    BuildSamplesAndRenderSong(
+        e, notes, kSecPerTick, options.threads,
+        [&] {
+          if (observer) observer->SamplesBuilt(e);
+        },
+        options.simd);
   }
   if (observer) observer->NotesMixed(e);
 #if defined(__GLIBC__)
@@ -73,7 +77,7 @@ std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes, Stage
   if (path == RenderPath::kLiteral) {
     FxReverb(e);
   } else {
-    FxReverb(e, BestSimdPath(), WorkerThreads());
+    FxReverb(e, options.simd, options.threads);
   }
   if (observer) observer->ReverbAdded(e);
 

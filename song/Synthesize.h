@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "song/Engine.h"
+#include "synth/Simd.h"
 
 namespace quom {
 
@@ -22,14 +23,22 @@ class StageObserver {
 // checked and measured against. Both give the same bits.
 enum class RenderPath { kFast, kLiteral };
 
-// How many worker threads the fast path uses: one per processor, at most eight.
+// How many worker threads the fast path uses by default: one per processor, at most eight.
 int WorkerThreads();
+
+// How the fast path runs: its vector instructions and its worker threads. Every choice gives the
+// same bits; the defaults are the fastest this machine allows.
+struct RenderOptions {
+  RenderPath path = RenderPath::kFast;
+  SimdPath simd = BestSimdPath();
+  int threads = WorkerThreads();
+};
 
 // Runs InitMix, BuildSamples, RenderSong (4/110 s per tick), FxReverb and FxMaster on a fresh
 // engine state and returns PcmBuf: interleaved 16-bit stereo, L0 R0 L1 R1 ..., 2 * MixLen values.
 // The notes must pass CheckNoteList.
 std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes,
                                 StageObserver* observer = nullptr,
-                                RenderPath path = RenderPath::kFast);
+                                const RenderOptions& options = {});
 
 }  // namespace quom

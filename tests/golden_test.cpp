@@ -95,6 +95,27 @@ TEST(Golden, AllInstrumentsRender) {
   ExpectGolden("all-instruments PCM", kAllInstrumentsPcmSha256, Sha256Hex(PcmBytes(a)));
 }
 
+// Every vector path and thread count, and the literal path, render the same bytes.
+TEST(Golden, EveryPathAndThreadCountGivesTheSameRender) {
+  const std::vector<NoteRec> notes = test::AllInstrumentsScore();
+  std::vector<RenderOptions> ways;
+  for (SimdPath simd : AvailableSimdPaths()) {
+    if (simd == SimdPath::kScalar) {
+      ways.push_back({RenderPath::kFast, simd, 2});  // the scalar plate is slow: once is enough
+      continue;
+    }
+    for (int threads : {1, 3})
+      ways.push_back({RenderPath::kFast, simd, threads});
+  }
+  ways.push_back({RenderPath::kLiteral, BestSimdPath(), 1});
+  for (const RenderOptions& way : ways) {
+    SCOPED_TRACE(std::string(SimdPathName(way.simd)) + ", " + std::to_string(way.threads) +
+                 (way.path == RenderPath::kLiteral ? " threads, literal" : " threads"));
+    Engine e;
+    EXPECT_EQ(Sha256Hex(PcmBytes(Synthesize(e, notes, nullptr, way))), kAllInstrumentsPcmSha256);
+  }
+}
+
 // The whole piece, as the program plays it. The last crash grows the mix bus by 60 frames past
 // its sized end, and nothing else does.
 TEST(Golden, EmbeddedPiece) {
