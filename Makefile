@@ -1,5 +1,5 @@
 # Convenience targets around dev.sh for people who type `make`.
-.PHONY: all run test build
+.PHONY: all run test build check-sanitize
 all: build
 build:
 	./dev.sh build
@@ -7,3 +7,5 @@ run:
 	./dev.sh run
 test:
 	./dev.sh test
+check-sanitize:
+	./dev.sh check-sanitize

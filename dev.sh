@@ -7,6 +7,7 @@
 #   ./dev.sh deps                 install the Debian packages only
 #   ./dev.sh format               apply clang-format to every C++ file
 #   ./dev.sh format-check         fail if any C++ file is not clang-formatted
+#   ./dev.sh check-sanitize       build with ASan and UBSan, run the tests and a full render
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -46,6 +47,34 @@ build() {
   cmake --build "$BUILD_DIR" -j"$(nproc)"
 }
 
+# The sanitizer build lives in its own folder. Reports go to files as well as failing the
+# process, so that one from a program a test runs (and expects to fail) is not lost.
+check_sanitize() {
+  local dir=${SANITIZE_DIR:-build-sanitize}
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUOM_SANITIZE=ON \
+    -DQUOM_BUILD_BENCH=OFF >/dev/null
+  cmake --build "$dir" -j"$(nproc)"
+  local reports
+  reports="$(pwd)/$dir/sanitizer-reports"
+  rm -rf "$reports"
+  mkdir -p "$reports"
+  export ASAN_OPTIONS="detect_leaks=1:check_initialization_order=1:strict_init_order=1:log_path=$reports/asan"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan"
+  export LSAN_OPTIONS="suppressions=$(pwd)/tests/sanitize/lsan.supp:print_suppressions=0"
+  local status=0
+  ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" || status=1
+  echo "check-sanitize: rendering the piece" >&2
+  "$dir/quom" --quiet --wav "$dir/piece.wav" || status=1
+  rm -f "$dir/piece.wav"
+  if [ -n "$(ls -A "$reports")" ]; then
+    echo "check-sanitize: sanitizer reports:" >&2
+    cat "$reports"/* >&2
+    status=1
+  fi
+  [ "$status" -eq 0 ] && echo "check-sanitize: no sanitizer report, every test passed" >&2
+  return "$status"
+}
+
 cmd=${1:-}
 [ $# -gt 0 ] && shift
 case "$cmd" in
@@ -66,6 +95,10 @@ case "$cmd" in
     build
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)"
     ;;
+  check-sanitize)
+    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}" "${PKGS_E2E_TESTS[@]}"
+    check_sanitize
+    ;;
   format | format-check)
     install_packages clang-format
     files=$(git ls-files '*.cpp' '*.h')
@@ -76,7 +109,7 @@ case "$cmd" in
     fi
     ;;
   *)
-    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
     [ -z "$cmd" ] || exit 2
     ;;
 esac
