@@ -86,6 +86,12 @@ int RenderToFiles(const Options& opt, const std::vector<NoteRec>& notes) {
 
 int Run(const Options& opt) {
   const std::vector<NoteRec> notes = LoadNotes(opt);
+  // Whatever renders is held to the render limits first.
+  const bool renders = opt.benchRuns > 0 || !opt.printScore;
+  if (renders) {
+    CheckRenderBudget(
+        notes, opt.scorePath.empty() ? "the embedded score" : "score '" + opt.scorePath + "'");
+  }
   if (opt.benchRuns > 0) return RunBench(notes, opt.benchRuns);
   if (opt.printScore) {
     const std::string text = FormatNoteText(notes);

@@ -10,6 +10,8 @@
 #include <variant>
 
 #include "app/Errors.h"
+#include "song/Budget.h"
+#include "song/Engine.h"
 #include "song/NoteText.h"
 
 namespace quom {
@@ -23,10 +25,15 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!f) fail(errno);
 
+  // Counted as it is read, not taken from the file's size: a device or a pipe has none.
   std::vector<uint8_t> bytes;
   uint8_t chunk[65536];
   size_t got = 0;
   while ((got = std::fread(chunk, 1, sizeof chunk, f.get())) > 0) {
+    if (bytes.size() + got > kMaxScoreFileBytes) {
+      throw InputError("score '" + path + "' is larger than " +
+                       std::to_string(kMaxScoreFileBytes >> 20) + " MiB, the most a score may be");
+    }
     bytes.insert(bytes.end(), chunk, chunk + got);
   }
   if (std::ferror(f.get())) fail(errno);  // a directory, for one, opens but does not read
@@ -73,6 +80,12 @@ void CheckLoadedNotes(const std::vector<NoteRec>& notes, const std::string& orig
   if (const auto problem = CheckNoteList(notes)) {
     throw InputError(origin + ", record " + std::to_string(problem->index) + ", field " +
                      problem->field + ": " + problem->message);
+  }
+}
+
+void CheckRenderBudget(const std::vector<NoteRec>& notes, const std::string& origin) {
+  if (const auto excess = CheckRenderCost(EstimateRenderCost(notes, kSecPerTick))) {
+    throw InputError(origin + " is too large to render: " + *excess);
   }
 }
 
