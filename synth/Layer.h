@@ -52,6 +52,15 @@ struct LayerPlan {
   }
 };
 
+// The arc layer's decay factor per sample: higher notes die away faster. From about 6.67 MHz on
+// (note numbers 236 and up) 1 - f * 3e-7 falls below -1 and the envelope would grow until it
+// overflowed, leaving infinities and NaNs that the reverb and the master stage would carry to the
+// end of the piece; the factor is held at -1 there. Every lower note keeps its exact factor.
+inline double ArcDecayFactor(double voiceFreq) {
+  const double factor = 1.0 - voiceFreq * 3e-7;
+  return factor < -1.0 ? -1.0 : factor;
+}
+
 // Renders a planned layer one oscillator call and one effect at a time into out[0 .. len-1],
 // running the oscillator `w` (which the caller has set to p.wave).
 void RenderLayerLiteral(const LayerPlan& p, modString& w, const modSamples& bank, float* out);

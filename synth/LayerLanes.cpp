@@ -61,7 +61,7 @@ struct Lane {
       r.factor = 0.999985;
       r.pole = 0.92f;
     } else if (kind == LayerKind::kArc) {
-      r.factor = 1.0 - p.voiceFreq * 3e-7;
+      r.factor = ArcDecayFactor(p.voiceFreq);
       r.pole = 0.8f;
     } else {
       r.fadeIn = p.fadeIn > p.len ? p.len : p.fadeIn;

@@ -23,7 +23,7 @@ void RenderLayerLiteral(const LayerPlan& p, modString& w, const modSamples& bank
     case LayerKind::kArc:
       for (int32_t i = 0; i < n; ++i)
         out[i] = WaveNext(w);
-      FxDecay(out, n, 1.0 - p.voiceFreq * 3e-7);  // higher notes die away faster
+      FxDecay(out, n, ArcDecayFactor(p.voiceFreq));
       FxHighPass(out, n, 0.8f);
       FxNormalize(out, n, 0.1f);
       FxFade(out, n, 50, 5000);

@@ -45,7 +45,7 @@ void RenderCubic(const LayerPlan& p, float* out) {
 
 void RenderArc(const LayerPlan& p, float* out) {
   modString w = p.wave;
-  Decay decay{1.0 - p.voiceFreq * 3e-7};
+  Decay decay{ArcDecayFactor(p.voiceFreq)};
   HighPass hp{0.8f};
   Peak peak;
   float* o = out;
