@@ -8,6 +8,8 @@
 #   ./dev.sh format               apply clang-format to every C++ file
 #   ./dev.sh format-check         fail if any C++ file is not clang-formatted
 #   ./dev.sh check-sanitize       build with ASan and UBSan, run the tests and a full render
+#   ./dev.sh fuzz binary|text [SECONDS]
+#                                 fuzz a note list reader (default 600 s), then minimise its corpus
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -75,6 +77,32 @@ check_sanitize() {
   return "$status"
 }
 
+# libFuzzer needs clang. The run starts from the kept corpus and writes new inputs to a scratch
+# corpus in the build folder; the kept one is then replaced by the smallest set of inputs that
+# covers everything both reached. Crashes land in the build folder: once the fault is fixed, copy
+# them to tests/fuzz/regressions-READER so the corpus test replays them.
+fuzz() {
+  local reader=${1:-} seconds=${2:-600}
+  case "$reader" in binary | text) ;; *) echo "usage: ./dev.sh fuzz binary|text [SECONDS]" >&2; return 2 ;; esac
+  local dir=${FUZZ_DIR:-build-fuzz}
+  cmake -S . -B "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQUOM_FUZZ=ON -DQUOM_BUILD_TESTS=OFF -DQUOM_BUILD_BENCH=OFF >/dev/null
+  cmake --build "$dir" -j"$(nproc)" --target "quom_fuzz_$reader"
+  local fuzzer="$dir/quom_fuzz_$reader" kept="tests/fuzz/corpus-$reader"
+  local scratch="$dir/corpus-$reader" merged="$dir/merged-$reader" crashes="$dir/crashes-$reader"
+  local dict=()
+  [ "$reader" = text ] && dict=(-dict=tests/fuzz/text.dict)
+  mkdir -p "$scratch" "$crashes"
+  "$fuzzer" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix="$crashes/" "${dict[@]}" "$scratch" "$kept"
+  rm -rf "$merged"
+  mkdir -p "$merged"
+  "$fuzzer" -merge=1 "${dict[@]}" "$merged" "$kept" "$scratch" 2>"$dir/merge-$reader.log"
+  rm -rf "$kept"
+  mv "$merged" "$kept"
+  echo "fuzz: $(ls "$kept" | wc -l) inputs kept in $kept" >&2
+}
+
 cmd=${1:-}
 [ $# -gt 0 ] && shift
 case "$cmd" in
@@ -99,6 +127,10 @@ case "$cmd" in
     install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}" "${PKGS_E2E_TESTS[@]}"
     check_sanitize
     ;;
+  fuzz)
+    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}" clang libclang-rt-14-dev
+    fuzz "$@"
+    ;;
   format | format-check)
     install_packages clang-format
     files=$(git ls-files '*.cpp' '*.h')
@@ -109,7 +141,7 @@ case "$cmd" in
     fi
     ;;
   *)
-    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
     [ -z "$cmd" ] || exit 2
     ;;
 esac

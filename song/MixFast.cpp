@@ -34,7 +34,14 @@ struct MixGroup {
     std::memcpy(&vf, v, sizeof vf);
     const D gv = gain * __builtin_convertvector(vf, D);
     for (int q = 0; q < 3; ++q) {
+#if defined(__clang__)
+      // Clang has no shuffle by a mask held in a variable (the fuzzing build uses it).
+      D spread;
+      for (int j = 0; j < W; ++j)
+        spread[j] = gv[frame[q][j]];
+#else
       const D spread = __builtin_shuffle(gv, frame[q]);
+#endif
       F bf;
       std::memcpy(&bf, bus + q * W, sizeof bf);
       const F out = __builtin_convertvector(spread * factor[q] + __builtin_convertvector(bf, D), F);
