@@ -46,16 +46,22 @@ bool HasTextExtension(const std::string& path) {
          path.compare(path.size() - kText.size(), kText.size(), kText.data()) == 0;
 }
 
-// The text form: one record a line.
+// The text form: one record a line. A record that breaks the invariants is named by its line.
 std::vector<NoteRec> NotesFromText(const std::string& path, const std::vector<uint8_t>& bytes) {
-  auto parsed =
-      ParseNoteText(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  std::vector<size_t> lines;
+  auto parsed = ParseNoteText(
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), &lines);
   if (const auto* error = std::get_if<NoteTextError>(&parsed)) {
     throw InputError("score '" + path + "', line " + std::to_string(error->line) + ": " +
                      error->message);
   }
   std::vector<NoteRec> notes = std::move(std::get<std::vector<NoteRec>>(parsed));
   if (notes.empty()) throw InputError("score '" + path + "' holds no note record");
+  if (const auto problem = CheckNoteList(notes)) {
+    throw InputError("score '" + path + "', line " + std::to_string(lines[problem->index]) +
+                     " (record " + std::to_string(problem->index) + "), field " + problem->field +
+                     ": " + problem->message);
+  }
   return notes;
 }
 
@@ -91,8 +97,8 @@ void CheckRenderBudget(const std::vector<NoteRec>& notes, const std::string& ori
 
 std::vector<NoteRec> LoadNoteListFile(const std::string& path) {
   const std::vector<uint8_t> bytes = ReadFileBytes(path);
-  std::vector<NoteRec> notes =
-      HasTextExtension(path) ? NotesFromText(path, bytes) : NotesFromBytes(path, bytes);
+  if (HasTextExtension(path)) return NotesFromText(path, bytes);
+  std::vector<NoteRec> notes = NotesFromBytes(path, bytes);
   CheckLoadedNotes(notes, "score '" + path + "'");
   return notes;
 }

@@ -65,6 +65,12 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
   namespace fs = std::filesystem;
   std::error_code ec;
   if (fs::is_directory(path_, ec)) Fail(path_, "it is a folder");
+  // The rename would put a file in the place of a pipe or a device, and whoever reads from it
+  // would never see the sound. A symbolic link is replaced like a file.
+  const fs::file_status existing = fs::symlink_status(path_, ec);
+  if (fs::exists(existing) && !fs::is_regular_file(existing) && !fs::is_symlink(existing)) {
+    Fail(path_, "it is not a regular file (a pipe, a device or a socket)");
+  }
 
   const fs::path dest(path_);
   const fs::path dir = dest.has_parent_path() ? dest.parent_path() : fs::path(".");

@@ -9,7 +9,8 @@ namespace quom {
 class OutputFile {
  public:
   // Creates the temporary file at once, so an unwritable destination fails before any work is
-  // done. Throws std::runtime_error with a message naming `path`.
+  // done. A folder, pipe or device at `path` is refused. Throws std::runtime_error with a message
+  // naming `path`.
   explicit OutputFile(std::string path);
   ~OutputFile();  // removes the temporary file unless committed
   OutputFile(const OutputFile&) = delete;

@@ -107,15 +107,39 @@ void PcmFileWriter::Write(std::span<const int16_t> pcm) {
 
 StemWriter::StemWriter(const std::string& dir) {
   namespace fs = std::filesystem;
+  // The folders this run creates, deepest first, so that a failed run can take them away again.
   std::error_code ec;
+  for (fs::path p = fs::absolute(dir, ec); !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
+    createdDirs_.push_back(p);
+    if (p == p.parent_path()) break;
+  }
   fs::create_directories(dir, ec);
   if (ec || !fs::is_directory(dir)) {
+    RemoveCreatedDirs();
     throw std::runtime_error("cannot write stems to '" + dir +
                              "': " + (ec ? ec.message() : std::string("not a folder")));
   }
-  for (const char* name : kFileNames) {
-    files_.push_back(std::make_unique<OutputFile>((fs::path(dir) / name).string()));
+  try {
+    for (const char* name : kFileNames) {
+      files_.push_back(std::make_unique<OutputFile>((fs::path(dir) / name).string()));
+    }
+  } catch (...) {
+    files_.clear();
+    RemoveCreatedDirs();
+    throw;
   }
+}
+
+StemWriter::~StemWriter() {
+  if (committed_) return;
+  files_.clear();  // their temporary files first
+  RemoveCreatedDirs();
+}
+
+void StemWriter::RemoveCreatedDirs() {
+  std::error_code ec;
+  for (const std::filesystem::path& p : createdDirs_)
+    std::filesystem::remove(p, ec);  // only while empty
 }
 
 void StemWriter::SamplesBuilt(const Engine& e) {
@@ -139,6 +163,7 @@ void StemWriter::ReverbAdded(const Engine& e) {
 void StemWriter::Commit() {
   for (auto& f : files_)
     f->Commit();
+  committed_ = true;
 }
 
 }  // namespace quom

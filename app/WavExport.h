@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <span>
 #include <string>
@@ -30,10 +31,14 @@ class PcmFileWriter {
 // Writes each stage of the render, as it completes, to a 32-bit float WAV file in `dir` (created
 // when missing): the six sample bank buffers (mono), then mix-dry.wav and mix-wet.wav (three
 // channels: L, R, Send) after the notes and after the reverb. The values are the engine's floats,
-// bit for bit. Files appear only on Commit, all together.
+// bit for bit. Files appear only on Commit, all together; without it, the folders it created are
+// removed again.
 class StemWriter : public StageObserver {
  public:
   explicit StemWriter(const std::string& dir);
+  ~StemWriter() override;
+  StemWriter(const StemWriter&) = delete;
+  StemWriter& operator=(const StemWriter&) = delete;
   void SamplesBuilt(const Engine& e) override;
   void NotesMixed(const Engine& e) override;
   void ReverbAdded(const Engine& e) override;
@@ -44,7 +49,11 @@ class StemWriter : public StageObserver {
       "SmpPlateBig.wav", "SmpPlateBigLow.wav", "mix-dry.wav",       "mix-wet.wav"};
 
  private:
+  void RemoveCreatedDirs();
+
   std::vector<std::unique_ptr<OutputFile>> files_;  // in the order of kFileNames
+  std::vector<std::filesystem::path> createdDirs_;  // deepest first
+  bool committed_ = false;
 };
 
 }  // namespace quom

@@ -65,8 +65,10 @@ std::string ReadField(std::string_view word, const Field& field, int& value) {
 
 }  // namespace
 
-std::variant<std::vector<NoteRec>, NoteTextError> ParseNoteText(std::string_view text) {
+std::variant<std::vector<NoteRec>, NoteTextError> ParseNoteText(std::string_view text,
+                                                                std::vector<size_t>* lines) {
   std::vector<NoteRec> notes;
+  if (lines) lines->clear();
   size_t lineNo = 0;
   size_t pos = 0;
   while (pos < text.size()) {
@@ -94,6 +96,7 @@ std::variant<std::vector<NoteRec>, NoteTextError> ParseNoteText(std::string_view
     notes.push_back(NoteRec{static_cast<int16_t>(v[0]), static_cast<int16_t>(v[1]),
                             static_cast<uint8_t>(v[2]), static_cast<uint8_t>(v[3]),
                             static_cast<uint8_t>(v[4])});
+    if (lines) lines->push_back(lineNo);
   }
   return notes;
 }

@@ -23,7 +23,10 @@ struct NoteTextError {
 // or tabs: start and length (-32768 .. 32767), note, velocity and instrument (0 .. 255). A '#'
 // starts a comment that runs to the end of the line; blank and comment-only lines are skipped.
 // Line ends may be "\n" or "\r\n". The first bad line is reported and nothing is returned.
-std::variant<std::vector<NoteRec>, NoteTextError> ParseNoteText(std::string_view text);
+// When `lines` is given it receives the 1-based line of every record read, for messages about a
+// record.
+std::variant<std::vector<NoteRec>, NoteTextError> ParseNoteText(
+    std::string_view text, std::vector<size_t>* lines = nullptr);
 
 // Writes records as text that ParseNoteText reads back to the same records: a comment naming
 // the columns, then one line per record in order.

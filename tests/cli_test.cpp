@@ -3,10 +3,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -63,6 +67,13 @@ class Cli : public ::testing::Test {
       if (out < 0 || err < 0 || chdir(work_.c_str()) != 0) _exit(127);
       dup2(out, 1);
       dup2(err, 2);
+      alarm(kRunLimitSeconds);  // a hang ends in SIGALRM, which fails the test
+      if (fileSizeLimit_ > 0) {
+        // Files may grow only so far: the writes past it fail as on a full disk.
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{fileSizeLimit_, fileSizeLimit_};
+        setrlimit(RLIMIT_FSIZE, &limit);
+      }
       execv(cargv[0], cargv.data());
       _exit(127);
     }
@@ -91,6 +102,8 @@ class Cli : public ::testing::Test {
     return names;
   }
 
+  static constexpr unsigned kRunLimitSeconds = 300;  // a render under the sanitizers is slow
+  rlim_t fileSizeLimit_ = 0;                         // bytes; 0 for none
   fs::path root_;
   fs::path work_;
 };
@@ -205,6 +218,28 @@ TEST_F(Cli, FailuresSayWhyAndLeaveNoFile) {
   std::ofstream(work_ / "bad.txt") << "# start length note velocity instrument\n"
                                    << "0 4 60 100 25\n\n"
                                    << "12 4 sixty 100 25\n";
+  // Too short to hold a record.
+  WriteBytes("empty.bin", {});
+  WriteBytes("one.bin", {0x00});
+  WriteBytes("six.bin", {0x00, 0x00, 0x04, 0x00, 60, 100});
+  std::ofstream(work_ / "empty.txt") << "# nothing but a comment\n\n";
+  // Records that break the invariants, and lines that are not records.
+  WriteBytes("negative.bin", EncodeNoteList(std::vector<NoteRec>{{-1, 4, 60, 100, 25}}));
+  WriteBytes("late.bin",
+             EncodeNoteList(std::vector<NoteRec>{{0, 4, 60, 100, 25}, {32000, 768, 60, 100, 25}}));
+  std::ofstream(work_ / "negative.txt") << "0 4 60 100 25\n# a comment\n-3 4 60 100 25\n";
+  std::ofstream(work_ / "few.txt") << "0 4 60 100 25\n4 4 60 100\n";
+  std::ofstream(work_ / "many.txt") << "0 4 60 100 25 1\n";
+  std::ofstream(work_ / "huge.txt") << "0 4 60 100 25\n0 32767 60 100 26\n";
+  // Outputs that cannot be written: a pipe, and a folder without write permission (the system's
+  // own for root, who may write anywhere else).
+  ASSERT_EQ(mkfifo((work_ / "pipe.wav").c_str(), 0644), 0);
+  std::string locked = "/sys/quom-cli-test.wav";
+  if (geteuid() != 0) {
+    fs::create_directory(work_ / "locked");
+    fs::permissions(work_ / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    locked = "locked/out.wav";
+  }
   const std::vector<std::string> before = Listing();
 
   struct Case {
@@ -215,6 +250,21 @@ TEST_F(Cli, FailuresSayWhyAndLeaveNoFile) {
   const Case cases[] = {
       {{"--score", "missing.bin", "--wav", "out.wav"}, 2, {"missing.bin", "No such file"}},
       {{"--score", "short.bin", "--wav", "out.wav"}, 2, {"short.bin", "no note record"}},
+      {{"--score", "empty.bin", "--wav", "out.wav"}, 2, {"empty.bin", "no note record"}},
+      {{"--score", "one.bin", "--wav", "out.wav"}, 2, {"one.bin", "(1 bytes"}},
+      {{"--score", "six.bin", "--wav", "out.wav"}, 2, {"six.bin", "(6 bytes"}},
+      {{"--score", "empty.txt", "--wav", "out.wav"}, 2, {"empty.txt", "no note record"}},
+      {{"--score", "negative.bin", "--wav", "out.wav"}, 2, {"record 0", "Start -1 is negative"}},
+      {{"--score", "late.bin", "--wav", "out.wav"}, 2, {"record 1", "32768", "32767"}},
+      {{"--score", "negative.txt", "--wav", "out.wav"}, 2, {"line 3 (record 1)", "Start -3"}},
+      {{"--score", "few.txt", "--wav", "out.wav"}, 2, {"few.txt", "line 2", "found 4"}},
+      {{"--score", "many.txt", "--wav", "out.wav"}, 2, {"many.txt", "line 1", "found 6"}},
+      {{"--score", "huge.txt", "--wav", "out.wav"},
+       2,
+       {"huge.txt", "too large", "record 1", "52,550,350 samples", "limit is 2,650,000"}},
+      {{"--score", "/dev/zero", "--wav", "out.wav"}, 2, {"/dev/zero", "larger than 64 MiB"}},
+      {{"--score", "good.bin", "--wav", "pipe.wav"}, 1, {"pipe.wav", "not a regular file"}},
+      {{"--score", "good.bin", "--wav", locked}, 1, {locked}},
       {{"--score", "bad.bin", "--wav", "out.wav"}, 2, {"bad.bin", "record 1", "Length"}},
       {{"--score", "bad.txt", "--wav", "out.wav"}, 2, {"bad.txt", "line 4"}},
       {{"--score", ".", "--wav", "out.wav"}, 2, {"'.'"}},
@@ -240,6 +290,64 @@ TEST_F(Cli, FailuresSayWhyAndLeaveNoFile) {
     }
     EXPECT_EQ(Listing(), before) << "quom" << line << " left files behind";
   }
+}
+
+// Velocities, notes and codes at the ends of their byte ranges are valid records: they render
+// (the unknown codes as nothing) and leave the notes around them as they were. A size that is not
+// a multiple of 7 renders its whole records, with one warning.
+TEST_F(Cli, RecordsAtTheEndsOfTheirRangesRender) {
+  std::vector<NoteRec> notes;
+  for (const uint8_t code : {24, 25, 26, 27, 37, 127, 0, 23, 38, 126, 128, 255}) {
+    for (const uint8_t note : {0, 255}) {
+      for (const uint8_t velocity : {0, 255})
+        notes.push_back({4, 4, note, velocity, code});
+    }
+  }
+  notes.push_back({20, 8, 60, 100, 25});  // the last note: 0.73 .. 1.02 s
+  std::vector<uint8_t> bytes = EncodeNoteList(notes);
+  bytes.insert(bytes.end(), {1, 2, 3});
+  WriteBytes("edges.bin", bytes);
+
+  const RunResult r = Run({"--score", "edges.bin", "--wav", "out.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  EXPECT_NE(r.err.find("3 bytes that fill no record"), std::string::npos) << r.err;
+  const Sound wav = ReadSound(work_ / "out.wav", false);
+  ASSERT_GT(wav.pcm.size(), 2u * 46000u);
+  int last = 0;
+  for (size_t i = 2 * 33000; i < 2 * 45000; ++i)
+    last = std::max(last, std::abs(static_cast<int>(wav.pcm[i])));
+  EXPECT_GT(last, 1000) << "the note after the extreme ones is silent";
+}
+
+// A disk that fills up during the write: the failure is named, and neither the file nor its
+// temporary remains. Simulated by a limit on the file size, and with a tiny memory file system
+// where one may be mounted.
+TEST_F(Cli, AFullDiskFailsTheWriteAndLeavesNothing) {
+  WriteBytes("notes.bin", EncodeNoteList(std::vector<NoteRec>{{0, 4, 60, 100, 25}}));
+  const std::vector<std::string> before = Listing();
+  fileSizeLimit_ = 64 * 1024;
+  // The first stage file (128 kB) already fails; the folder made for it goes too.
+  const RunResult limited =
+      Run({"--score", "notes.bin", "--wav", "out.wav", "--stems", "new/stems"});
+  fileSizeLimit_ = 0;
+  EXPECT_EQ(limited.status, 1) << limited.err;
+  EXPECT_EQ(limited.err.rfind("quom: cannot write 'new/stems/SmpNoise.wav'", 0), 0u) << limited.err;
+  EXPECT_EQ(std::count(limited.err.begin(), limited.err.end(), '\n'), 1) << limited.err;
+  EXPECT_EQ(Listing(), before);
+
+  const fs::path small = root_ / "small";
+  fs::create_directory(small);
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a file system here (" << std::strerror(errno)
+                 << "); the size limit stood in for a full disk";
+  }
+  const RunResult full = Run({"--score", "notes.bin", "--wav", (small / "out.wav").string()});
+  EXPECT_EQ(full.status, 1) << full.err;
+  EXPECT_NE(full.err.find(small / "out.wav"), std::string::npos) << full.err;
+  EXPECT_EQ(std::count(full.err.begin(), full.err.end(), '\n'), 1) << full.err;
+  EXPECT_TRUE(fs::is_empty(small));
+  umount(small.c_str());
 }
 
 TEST_F(Cli, PrintsScoresAsTextAndReadsThemBack) {
