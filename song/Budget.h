@@ -37,8 +37,8 @@ struct RenderLimits {
 
 // Generous for music: the piece has 2,398 records, a 5,297,673-frame bus, about 73 million voice
 // samples and no layer longer than 150,000 samples. No list within the format's tick range
-// reaches the bus limit (20 minutes, about 1.1 GB of buffers); the voice limit is fourteen times
-// the piece, a few minutes of synthesis; a layer may be a minute long.
+// reaches the bus limit (20 minutes, about 1 GB of buffers); the voice limit is fourteen times
+// the piece, under a minute of synthesis; a layer may be a minute long.
 inline constexpr RenderLimits kRenderLimits = {
     1'000'000,      // records
     52'920'000,     // bus frames: 20 minutes at 44,100 frames per second
