@@ -62,7 +62,6 @@ check_sanitize() {
   mkdir -p "$reports"
   export ASAN_OPTIONS="detect_leaks=1:check_initialization_order=1:strict_init_order=1:log_path=$reports/asan"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan"
-  export LSAN_OPTIONS="suppressions=$(pwd)/tests/sanitize/lsan.supp:print_suppressions=0"
   local status=0
   ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" || status=1
   echo "check-sanitize: rendering the piece" >&2
