@@ -8,7 +8,7 @@
 #   ./dev.sh format               apply clang-format to every C++ file
 #   ./dev.sh format-check         fail if any C++ file is not clang-formatted
 #   ./dev.sh check-sanitize       build with ASan and UBSan, run the tests and a full render
-#   ./dev.sh fuzz binary|text [SECONDS]
+#   ./dev.sh fuzz binary|text [SECONDS [libFuzzer options]]
 #                                 fuzz a note list reader (default 600 s), then minimise its corpus
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -93,7 +93,7 @@ fuzz() {
   [ "$reader" = text ] && dict=(-dict=tests/fuzz/text.dict)
   mkdir -p "$scratch" "$crashes"
   "$fuzzer" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="$crashes/" "${dict[@]}" "$scratch" "$kept"
+    -print_final_stats=1 -artifact_prefix="$crashes/" "${dict[@]}" "${@:3}" "$scratch" "$kept"
   rm -rf "$merged"
   mkdir -p "$merged"
   # Edges only, not how often each is taken: a corpus of tens of inputs instead of hundreds.
