@@ -12,7 +12,10 @@
 #include "fx/modFXMaster.h"
 #include "song/Budget.h"
 #include "song/Engine.h"
+#include "song/NotePlan.h"
 #include "song/NoteText.h"
+#include "synth/LayerLanes.h"
+#include "synth/modGenDrum.h"
 
 namespace quom::fuzz {
 
@@ -102,6 +105,38 @@ std::vector<NoteRec> Bounded(std::span<const NoteRec> notes) {
   return out;
 }
 
+// The fast path's parts on one thread: every layer planned up front, the tonal ones rendered in
+// lanes, the drums from the bank, all mixed in file order with the vector mixer. (The program runs
+// the same parts on worker threads, with the real bank built alongside.)
+void RenderSongFastParts(Engine& e, std::span<const NoteRec> notes) {
+  const SongPlan plan = PlanSong(e, notes, kSecPerTick);
+  modGen& g = e.gen;
+  g.MixLen = plan.mixLen;
+  g.MixBuf.assign(static_cast<size_t>(g.MixLen), MixFrame{});
+  std::vector<std::vector<float>> voices(plan.layers.size());
+  for (size_t i = 0; i < plan.layers.size(); ++i) {
+    voices[i].resize(static_cast<size_t>(plan.layers[i].len));
+    if (plan.layers[i].kind == LayerKind::kDrum) {
+      RenderDrum(plan.layers[i], e.samples, voices[i].data());
+    }
+  }
+  size_t next = 0;
+  RenderLayersInLanes(
+      [&](LayerJob& job) {
+        while (next < plan.layers.size() && plan.layers[next].kind == LayerKind::kDrum)
+          ++next;
+        if (next == plan.layers.size()) return false;
+        job = {&plan.layers[next], voices[next].data(), next};
+        ++next;
+        return true;
+      },
+      [](const LayerJob&) {});
+  for (size_t i = 0; i < plan.layers.size(); ++i) {
+    const LayerPlan& p = plan.layers[i];
+    MixSamplesFast(g, p.start, p.gain, p.pan, p.send, voices[i].data(), p.len);
+  }
+}
+
 bool SameRecords(std::span<const NoteRec> a, std::span<const NoteRec> b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const NoteRec& x, const NoteRec& y) {
     return x.Start == y.Start && x.Length == y.Length && x.Note == y.Note &&
@@ -135,7 +170,7 @@ std::string RenderBounded(std::span<const NoteRec> notes) {
   Engine& literal = LiteralEngine();
   RenderSong(literal, bounded, kSecPerTick);
   Engine& fast = FastEngine();
-  RenderSongFast(fast, bounded, kSecPerTick, 2);
+  RenderSongFastParts(fast, bounded);
 
   const modGen& g = literal.gen;
   if (fast.gen.MixLen != g.MixLen) return "the fast renderer sized the bus differently";

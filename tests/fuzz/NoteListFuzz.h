@@ -30,9 +30,9 @@ std::string FuzzBinaryNoteList(std::span<const uint8_t> data);
 // the same records; an accepted list renders.
 std::string FuzzTextNoteList(std::span<const uint8_t> data);
 
-// Renders a list that passed CheckNoteList, bounded as above, through the literal and the fast
-// renderer: both buses must agree to the bit and hold finite samples only, and the master stage
-// must run over them.
+// Renders a list that passed CheckNoteList, bounded as above, the literal way and through the
+// fast path's planning, lanes and vector mixer: both buses must agree to the bit and hold finite
+// samples only, and the master stage must run over them.
 std::string RenderBounded(std::span<const NoteRec> notes);
 
 }  // namespace quom::fuzz
