@@ -50,9 +50,10 @@ void ExpectSameAsFrameByFrame(int32_t n, BusFn fn, const char* what) {
       SCOPED_TRACE(testing::Message() << what << ", MixLen " << n << ", " << SimdPathName(path)
                                       << ", " << threads << " threads");
       ASSERT_EQ(e.gen.MixBuf.size(), literal.gen.MixBuf.size());
-      EXPECT_EQ(std::memcmp(e.gen.MixBuf.data(), literal.gen.MixBuf.data(),
-                            e.gen.MixBuf.size() * sizeof(MixFrame)),
-                0);
+      // memcmp must not see the null data of an empty bus, even for no bytes.
+      EXPECT_TRUE(e.gen.MixBuf.empty() ||
+                  std::memcmp(e.gen.MixBuf.data(), literal.gen.MixBuf.data(),
+                              e.gen.MixBuf.size() * sizeof(MixFrame)) == 0);
       EXPECT_EQ(log.totals, literalLog.totals);
       EXPECT_EQ(std::memcmp(&e.tools, &literal.tools, sizeof(modTools)), 0);
     }
