@@ -3,10 +3,9 @@
 //
 // The format bounds every note, not their number: a list of a few kilobytes can ask for hours of
 // synthesis, and a note as long as the format allows needs a voice of 200 MB. The costs that
-// grow with the list are the mix bus (the bus, the reverb's wet buffer and the PCM all have its
-// length), the samples of every voice layer (each passes through the oscillator, the effects and
-// the mix once: the time) and the longest layer (layers rendered ahead of the mixing are held
-// whole: the memory besides the bus).
+// grow with the list are the mix bus (the bus and the PCM have its length), the samples of every
+// voice layer (each passes through the oscillator, the effects and the mix once: the time) and the
+// longest layer (layers rendered ahead of the mixing are held whole: the memory besides the bus).
 #pragma once
 
 #include <array>
@@ -37,7 +36,7 @@ struct RenderLimits {
 
 // Generous for music: the piece has 2,398 records, a 5,297,673-frame bus, about 73 million voice
 // samples and no layer longer than 150,000 samples. No list within the format's tick range
-// reaches the bus limit (20 minutes, about 1 GB of buffers); the voice limit is fourteen times
+// reaches the bus limit (20 minutes, about 850 MB of buffers); the voice limit is fourteen times
 // the piece, under a minute of synthesis; a layer may be a minute long.
 inline constexpr RenderLimits kRenderLimits = {
     1'000'000,      // records
