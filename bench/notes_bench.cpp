@@ -50,7 +50,8 @@ BENCHMARK(BM_LayerAlone)->Unit(benchmark::kMillisecond);
 void BM_LayersInLanes(benchmark::State& state) {
   const auto layers = CubicLayers(64);
   std::vector<std::vector<float>> out(layers.size());
-  for (size_t i = 0; i < layers.size(); ++i) out[i].resize(layers[i]->len);
+  for (size_t i = 0; i < layers.size(); ++i)
+    out[i].resize(layers[i]->len);
   int64_t calls = 0;
   for (auto _ : state) {
     size_t next = 0;
