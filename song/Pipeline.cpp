@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "song/HugePages.h"
 #include "song/NotePlan.h"
 #include "synth/Layer.h"
 #include "synth/LayerLanes.h"
@@ -111,7 +112,8 @@ class Pipeline {
     modGen& g = e_.gen;
     // Sized once for every voice: growing it on the way would keep the same contents.
     g.MixLen = plan.mixLen;
-    g.MixBuf.assign(static_cast<size_t>(g.MixLen), MixFrame{});
+    ReserveHuge(g.MixBuf, static_cast<size_t>(g.MixLen));
+    g.MixBuf.resize(static_cast<size_t>(g.MixLen));  // zero frames
     song_ = std::move(plan);
     voices_.resize(song_.layers.size());
     done_ = std::make_unique<std::atomic<bool>[]>(song_.layers.size());

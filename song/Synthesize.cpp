@@ -3,7 +3,6 @@
 
 #include <malloc.h>
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -11,6 +10,7 @@
 
 #include "fx/modFXMaster.h"
 #include "fx/modFXReverb.h"
+#include "song/HugePages.h"
 #include "song/Pipeline.h"
 
 namespace quom {
@@ -24,8 +24,9 @@ std::vector<int16_t> MasterConsumingBus(modGen& g) {
   constexpr int32_t kBlockFrames = 1 << 16;  // 768 KiB of bus
   const size_t frames = g.MixLen > 0 ? static_cast<size_t>(g.MixLen) : 0;
   std::vector<int16_t> PcmBuf;
-  PcmBuf.reserve(2 * frames);  // no page is touched before it is written
-  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  ReserveHuge(PcmBuf, 2 * frames);  // no page is touched before it is written
+  // Whole huge pages of the bus at a time, so that none is split to free part of it.
+  const uintptr_t page = kHugePageBytes;
   const auto busStart = reinterpret_cast<uintptr_t>(g.MixBuf.data());
   uintptr_t released = (busStart + page - 1) & ~(page - 1);  // whole pages only
   float envelope = kMasterStartLevel;
