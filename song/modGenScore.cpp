@@ -90,6 +90,17 @@ float PlanNote(Engine& e, float StartSec, float LenSec, int Note, int Velocity, 
   return 0.0f;  // any other code renders nothing and reports no progress
 }
 
+namespace {
+
+// The most layers PlanNote adds for a note of this instrument code (a drum note may add none).
+size_t MaxLayers(int Instrument) {
+  if (Instrument == 25) return 3;
+  if (Instrument == 24 || Instrument == 26 || (Instrument >= 27 && Instrument <= 37)) return 2;
+  return Instrument == 127 ? 1 : 0;
+}
+
+}  // namespace
+
 void PlayNote(Engine& e, float StartSec, float LenSec, int Note, int Velocity, int Instrument) {
   std::vector<LayerPlan> layers;
   const float units = PlanNote(e, StartSec, LenSec, Note, Velocity, Instrument, layers);
@@ -103,6 +114,10 @@ SongPlan PlanSong(Engine& e, std::span<const NoteRec> notes, float SecPerTick) {
   plan.sizedLen = SizedMixLen(notes, SecPerTick);
   plan.noteEnd.reserve(notes.size());
   plan.units.reserve(notes.size());
+  size_t layers = 0;
+  for (const NoteRec& r : notes)
+    layers += MaxLayers(r.Instrument);
+  plan.layers.reserve(layers);  // a layer plan holds a wave table: copying them adds up
   const double secPerTick = SecPerTick;
   int64_t mixLen = plan.sizedLen;
   for (const NoteRec& r : notes) {
