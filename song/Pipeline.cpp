@@ -4,7 +4,7 @@
 // these: the drum layers read the finished bank, and the bus must receive the layers in file
 // order (every frame's additions happen in that order, which fixes its bits). So the workers
 // take the three plates and the noise and kick first, then the layers in file order, tonal ones
-// four at a time in lanes; finished layers wait in a window of bounded size until every earlier
+// two at a time in lanes; finished layers wait in a window of bounded size until every earlier
 // layer is mixed. The calling thread meanwhile plans the notes and then reports progress: the
 // bank's calls, then one per note as the mixing passes its last layer, in the order and amounts
 // BuildSamples and RenderSong make them.

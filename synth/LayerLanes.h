@@ -2,7 +2,7 @@
 //
 // One layer's oscillator is a chain of dependent operations (the phase, the smoothing sweep,
 // the decay and high-pass states), so a single layer leaves most of the processor idle. Lanes
-// run four layers side by side in one loop, each with its own state; the bits of every layer
+// run two layers side by side in one loop, each with its own state; the bits of every layer
 // are those of RenderLayerFast.
 #pragma once
 
