@@ -44,7 +44,13 @@ void UnregisterTemp(int slot) {
 
 extern "C" void RemoveTempsAndDie(int sig) {
   for (int i = 0; i < kSlots; ++i) {
-    if (g_tempLive[i]) unlink(g_tempNames[i]);
+    if (g_tempLive[i]) unlink(g_tempNames[i]);  // fails harmlessly on a folder
+  }
+  // Then the folders, deepest first whatever their slots: a pass removes those already empty.
+  for (int pass = 0; pass < kSlots; ++pass) {
+    for (int i = 0; i < kSlots; ++i) {
+      if (g_tempLive[i]) rmdir(g_tempNames[i]);  // fails harmlessly on a file or a full folder
+    }
   }
   std::signal(sig, SIG_DFL);
   raise(sig);
@@ -59,6 +65,14 @@ extern "C" void RemoveTempsAndDie(int sig) {
 void RemoveTempFilesOnSignal() {
   for (int sig : {SIGINT, SIGTERM, SIGHUP})
     std::signal(sig, RemoveTempsAndDie);
+}
+
+int RemoveFolderOnSignal(const std::string& path) {
+  return RegisterTemp(path);
+}
+
+void KeepFolder(int handle) {
+  UnregisterTemp(handle);
 }
 
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {

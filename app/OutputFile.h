@@ -29,8 +29,14 @@ class OutputFile {
   bool committed_ = false;
 };
 
-// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of live OutputFiles before the
-// program dies of the signal. Call once, early.
+// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of live OutputFiles, and the
+// folders registered below, before the program dies of the signal. Call once, early.
 void RemoveTempFilesOnSignal();
+
+// A folder this run created for its output: a fatal signal removes it too (when empty, as it is
+// once the temporary files are gone) until KeepFolder is called with the returned handle. Returns
+// -1 when no room is left to register it; it is then only removed on the ordinary paths.
+int RemoveFolderOnSignal(const std::string& path);
+void KeepFolder(int handle);
 
 }  // namespace quom

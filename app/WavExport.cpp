@@ -119,6 +119,8 @@ StemWriter::StemWriter(const std::string& dir) {
     throw std::runtime_error("cannot write stems to '" + dir +
                              "': " + (ec ? ec.message() : std::string("not a folder")));
   }
+  for (const fs::path& p : createdDirs_)
+    dirHandles_.push_back(RemoveFolderOnSignal(p.string()));
   try {
     for (const char* name : kFileNames) {
       files_.push_back(std::make_unique<OutputFile>((fs::path(dir) / name).string()));
@@ -140,6 +142,7 @@ void StemWriter::RemoveCreatedDirs() {
   std::error_code ec;
   for (const std::filesystem::path& p : createdDirs_)
     std::filesystem::remove(p, ec);  // only while empty
+  ForgetFolders();
 }
 
 void StemWriter::SamplesBuilt(const Engine& e) {
@@ -160,9 +163,16 @@ void StemWriter::ReverbAdded(const Engine& e) {
   WriteBus(*files_[7], e.gen);
 }
 
+void StemWriter::ForgetFolders() {
+  for (int handle : dirHandles_)
+    KeepFolder(handle);
+  dirHandles_.clear();
+}
+
 void StemWriter::Commit() {
   for (auto& f : files_)
     f->Commit();
+  ForgetFolders();
   committed_ = true;
 }
 

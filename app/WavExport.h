@@ -50,9 +50,11 @@ class StemWriter : public StageObserver {
 
  private:
   void RemoveCreatedDirs();
+  void ForgetFolders();  // the created folders stay, or are already gone
 
   std::vector<std::unique_ptr<OutputFile>> files_;  // in the order of kFileNames
   std::vector<std::filesystem::path> createdDirs_;  // deepest first
+  std::vector<int> dirHandles_;                     // their registrations for a fatal signal
   bool committed_ = false;
 };
 

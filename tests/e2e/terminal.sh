@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs without a display: playback through SDL's disk driver checked byte for byte, the driver
-# chosen on the command line, Ctrl-C during synthesis and during playback, --quiet, and the
-# one-line report when no sound device can be used.
+# chosen on the command line, Ctrl-C during synthesis and during playback, Ctrl-C and terminate
+# while rendering to files, --quiet, and the one-line report when no sound device can be used.
 #
 #   terminal.sh BUILD_DIR
 BIN=$(cd "$1" && pwd)
@@ -53,6 +53,22 @@ echo "-- Ctrl-C during playback"
 stop_playback INT 130
 echo "-- terminate during playback"
 stop_playback TERM 143
+
+# Stopped while rendering to files: the temporary files and the folder made for the stems go,
+# nothing is left where the outputs would have been. The temporary files exist from the start.
+stop_render() {
+  rm -rf "$WORK/out"
+  mkdir "$WORK/out"
+  start_quom --quiet --wav "$WORK/out/piece.wav" --stems "$WORK/out/new/stems"
+  wait_until 10 compgen -G "$WORK/out/.piece.wav.*" >/dev/null || fail "no temporary file appeared"
+  kill "-$1" "$QUOM_PID"
+  wait_exit_within "$QUOM_PID" 1000
+  [ "$EXIT_STATUS" -eq "$2" ] || fail "status $EXIT_STATUS after SIG$1 during --wav"
+  [ -z "$(ls -A "$WORK/out")" ] || fail "left behind after SIG$1: $(ls -AR "$WORK/out")"
+}
+echo "-- Ctrl-C and terminate while rendering to files"
+stop_render INT 130
+stop_render TERM 143
 
 # No sound device: one line naming SDL's reason and the way out, before any synthesis, and none
 # of the sound libraries' own complaints.
