@@ -55,8 +55,8 @@ constexpr const char* kExamples = R"(Examples:
 
 Exit status: 0 on success, 2 for bad input or usage (unknown option, unreadable or
 invalid score, unknown output format), 1 for any other failure (an output that
-cannot be written, no sound device), 130 when stopped by Ctrl-C. A failed run
-leaves no output file behind.)";
+cannot be written, no sound device), 130 when stopped by Ctrl-C and 143 by a
+request to terminate. A failed or stopped run leaves no output file behind.)";
 
 std::vector<NoteRec> LoadNotes(const Options& opt) {
   if (!opt.scorePath.empty()) return LoadNoteListFile(opt.scorePath);
