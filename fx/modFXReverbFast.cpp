@@ -20,7 +20,6 @@
 #include <atomic>
 #include <barrier>
 #include <cstdint>
-#include <cstring>
 #include <exception>
 #include <system_error>
 #include <thread>
@@ -29,10 +28,7 @@
 
 #include "fx/modFXReverb.h"
 #include "synth/Rounding.h"
-
-// The vector helpers are always inlined into kernels compiled for their width, so no vector ever
-// crosses a call boundary: the ABI note about wide vector returns does not apply.
-#pragma GCC diagnostic ignored "-Wpsabi"
+#include "synth/VectorTypes.h"
 
 namespace quom {
 namespace {
@@ -44,13 +40,6 @@ constexpr int32_t kChunk = 512;  // frames a thread takes at a time; a multiple 
 constexpr int32_t kProgressEvery = 1024;
 constexpr float kProgressUnits = 0.035f;
 constexpr int kMaxReverbThreads = 16;
-
-typedef float F2 __attribute__((vector_size(8)));
-typedef double D2 __attribute__((vector_size(16)));
-typedef float F4 __attribute__((vector_size(16)));
-typedef double D4 __attribute__((vector_size(32)));
-typedef float F8 __attribute__((vector_size(32)));
-typedef double D8 __attribute__((vector_size(64)));
 
 // The taps in the two orders the lap computation adds them in.
 struct LapTaps {
@@ -131,18 +120,6 @@ template <typename D>
   }
 }
 
-template <typename T>
-[[gnu::always_inline]] inline T LoadAs(const double* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-template <typename T>
-[[gnu::always_inline]] inline void StoreAs(double* p, T v) {
-  std::memcpy(p, &v, sizeof v);
-}
-
 template <typename D>
 [[gnu::always_inline]] inline D RoundF(D x) {
   return Lanes<D>::ToD(ToF(x));
@@ -159,17 +136,17 @@ template <typename D, int U>
     D acc[U];
 #pragma GCC unroll 8
     for (int u = 0; u < U; ++u)
-      acc[u] = RoundF(LoadAs<D>(y + i + u * kW - kLap) * 0.5);  // the halved cell
+      acc[u] = RoundF(LoadVec<D>(y + i + u * kW - kLap) * 0.5);  // the halved cell
     for (int t = 0; t < kReverbTaps; ++t) {
       const double* in = tapIn + i + 1 - taps.lineDelay[t];
       const double g = taps.lineGain[t];
 #pragma GCC unroll 8
       for (int u = 0; u < U; ++u)
-        acc[u] = RoundF(acc[u] + LoadAs<D>(in + u * kW) * g);  // the product is exact
+        acc[u] = RoundF(acc[u] + LoadVec<D>(in + u * kW) * g);  // the product is exact
     }
 #pragma GCC unroll 8
     for (int u = 0; u < U; ++u)
-      StoreAs(y + i + u * kW, acc[u]);
+      StoreVec(y + i + u * kW, acc[u]);
   }
 }
 
@@ -194,7 +171,7 @@ template <typename D, int U>
       const double r = taps.wetRight[t];
 #pragma GCC unroll 8
       for (int u = 0; u < U; ++u) {
-        const D yg = LoadAs<D>(in + u * kW) * g;  // exact: a product of two floats
+        const D yg = LoadVec<D>(in + u * kW) * g;  // exact: a product of two floats
         accL[u] = RoundF(accL[u] + yg * l);
         accR[u] = RoundF(accR[u] + yg * r);
       }
@@ -203,8 +180,8 @@ template <typename D, int U>
     for (int u = 0; u < U; ++u) {
       const F fl = ToF(accL[u]);
       const F fr = ToF(accR[u]);
-      std::memcpy(left + i + u * kW, &fl, sizeof fl);
-      std::memcpy(right + i + u * kW, &fr, sizeof fr);
+      StoreVec(left + i + u * kW, fl);
+      StoreVec(right + i + u * kW, fr);
     }
   }
 }

@@ -27,25 +27,14 @@
 // every vector width gives the same bits.
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <span>
 #include <vector>
 
 #include "samples/modPlate.h"
-
-// The vector helpers are always inlined into kernels compiled for their width, so no vector ever
-// crosses a call boundary: the ABI note about wide vector returns does not apply.
-#pragma GCC diagnostic ignored "-Wpsabi"
+#include "synth/VectorTypes.h"
 
 namespace quom {
 namespace {
-
-typedef double D2 __attribute__((vector_size(16)));
-typedef long long I2 __attribute__((vector_size(16)));
-typedef double D4 __attribute__((vector_size(32)));
-typedef long long I4 __attribute__((vector_size(32)));
-typedef double D8 __attribute__((vector_size(64)));
-typedef long long I8 __attribute__((vector_size(64)));
 
 // Lanes s .. s + w - 1 of the concatenation a:b.
 template <int S>
@@ -59,18 +48,6 @@ template <int S>
 template <int S>
 [[gnu::always_inline]] inline D8 Window(D8 a, D8 b) {
   return __builtin_shuffle(a, b, I8{S, S + 1, S + 2, S + 3, S + 4, S + 5, S + 6, S + 7});
-}
-
-template <typename T>
-[[gnu::always_inline]] inline T Load(const void* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-template <typename T>
-[[gnu::always_inline]] inline void Store(double* p, T v) {
-  std::memcpy(p, &v, sizeof v);
 }
 
 constexpr double kRattleBounce = -0.5;
@@ -190,8 +167,8 @@ struct Kernel {
       V left = prev[k];
       V right = next[k];
       if (wraps) {
-        left = lane[k] == r ? Load<V>(slot + (W - 1) * L + k * kW) : left;
-        right = lane[k] == r1 ? Load<V>(slot - (W - 1) * L + k * kW) : right;
+        left = lane[k] == r ? LoadVec<V>(slot + (W - 1) * L + k * kW) : left;
+        right = lane[k] == r1 ? LoadVec<V>(slot - (W - 1) * L + k * kW) : right;
       }
       const V up = k > 0 ? prev[k - 1] : Window<kW - 1>(upFar, prev[N - 1]);
       const V down = k < N - 1 ? next[k + 1] : Window<1>(next[0], downFar);
@@ -202,15 +179,15 @@ struct Kernel {
   [[gnu::always_inline]] void LoadSlot(const double* a, int32_t t, V* out) const {
 #pragma GCC unroll 4
     for (int k = 0; k < N; ++k)
-      out[k] = Load<V>(a + static_cast<ptrdiff_t>(t) * L + k * kW);
+      out[k] = LoadVec<V>(a + static_cast<ptrdiff_t>(t) * L + k * kW);
   }
 
   // Vector N - 1 of slot t - W + L - 1 and vector 0 of slot t + W - L + 1 of array a.
   [[gnu::always_inline]] V UpFar(const double* a, int32_t t) const {
-    return Load<V>(a + static_cast<ptrdiff_t>(t - W + L - 1) * L + (N - 1) * kW);
+    return LoadVec<V>(a + static_cast<ptrdiff_t>(t - W + L - 1) * L + (N - 1) * kW);
   }
   [[gnu::always_inline]] V DownFar(const double* a, int32_t t) const {
-    return Load<V>(a + static_cast<ptrdiff_t>(t + W - L + 1) * L);
+    return LoadVec<V>(a + static_cast<ptrdiff_t>(t + W - L + 1) * L);
   }
 
   // Acceleration of slot t, given the displacements of slots t - 1, t and t + 1.
@@ -222,10 +199,10 @@ struct Kernel {
     const double* kk = s.K + static_cast<ptrdiff_t>(t) * L;
 #pragma GCC unroll 4
     for (int k = 0; k < N; ++k) {
-      const V old = Load<V>(v + k * kW);
-      V nv = (sum[k] * 0.25 - d0[k]) * Load<V>(kk + k * kW) + old;
-      if (kMasked) nv = Load<M>(s.Filled(t) + k * kW) ? nv : old;
-      Store(v + k * kW, nv);
+      const V old = LoadVec<V>(v + k * kW);
+      V nv = (sum[k] * 0.25 - d0[k]) * LoadVec<V>(kk + k * kW) + old;
+      if (kMasked) nv = LoadVec<M>(s.Filled(t) + k * kW) ? nv : old;
+      StoreVec(v + k * kW, nv);
     }
   }
 
@@ -248,15 +225,15 @@ struct Kernel {
 #pragma GCC unroll 4
     for (int k = 0; k < N; ++k) {
       V nv = sum[k] * spread + keep * v0[k];
-      const V disp = Load<V>(d + k * kW);
+      const V disp = LoadVec<V>(d + k * kW);
       V nd = nv + disp;
       if (kMasked) {
-        const M filled = Load<M>(s.Filled(t) + k * kW);
+        const M filled = LoadVec<M>(s.Filled(t) + k * kW);
         nv = filled ? nv : v0[k];
         nd = filled ? nd : disp;
       }
-      Store(v + k * kW, nv);
-      Store(d + k * kW, nd);
+      StoreVec(v + k * kW, nv);
+      StoreVec(d + k * kW, nd);
       prev[k] = nv;
     }
   }

@@ -2,27 +2,15 @@
 // values whose lanes run L R Send L R Send ... Every lane computes what the one-frame loop
 // computes for its channel (gain * v, times the channel's factor, plus the bus value, rounded to
 // float once), so the bits are the same.
-#include <cstring>
 
 #include "song/modGen.h"
 #include "synth/Rounding.h"
 #include "synth/Simd.h"
-
-#pragma GCC diagnostic ignored "-Wpsabi"  // the vector helpers are always inlined
+#include "synth/VectorTypes.h"
 
 namespace quom {
 
 namespace {
-
-typedef double D2 __attribute__((vector_size(16)));
-typedef float F2 __attribute__((vector_size(8)));
-typedef long long I2 __attribute__((vector_size(16)));
-typedef double D4 __attribute__((vector_size(32)));
-typedef float F4 __attribute__((vector_size(16)));
-typedef long long I4 __attribute__((vector_size(32)));
-typedef double D8 __attribute__((vector_size(64)));
-typedef float F8 __attribute__((vector_size(32)));
-typedef long long I8 __attribute__((vector_size(64)));
 
 // One group of W frames: v holds W voice samples; bus the 3W floats of those frames.
 template <typename D, typename F, typename I, int W>
@@ -30,8 +18,7 @@ struct MixGroup {
   // Lane j of part q covers value q*W + j of the group: frame (q*W + j) / 3, channel % 3.
   [[gnu::always_inline]] static inline void Mix(const float* v, float* bus, double gain,
                                                 const D (&factor)[3], const I (&frame)[3]) {
-    F vf;
-    std::memcpy(&vf, v, sizeof vf);
+    const F vf = LoadVec<F>(v);
     const D gv = gain * __builtin_convertvector(vf, D);
     for (int q = 0; q < 3; ++q) {
 #if defined(__clang__)
@@ -42,10 +29,9 @@ struct MixGroup {
 #else
       const D spread = __builtin_shuffle(gv, frame[q]);
 #endif
-      F bf;
-      std::memcpy(&bf, bus + q * W, sizeof bf);
+      const F bf = LoadVec<F>(bus + q * W);
       const F out = __builtin_convertvector(spread * factor[q] + __builtin_convertvector(bf, D), F);
-      std::memcpy(bus + q * W, &out, sizeof out);
+      StoreVec(bus + q * W, out);
     }
   }
 

@@ -3,22 +3,13 @@
 // Every sample's arithmetic is that of FxNormalize then FxFade (a product rounded to float, then
 // the fade's product and quotient rounded once more), so the bits do not depend on the width.
 // The fade-out's division is the costly part; vectors divide several samples at once.
-#include <cstring>
 
 #include "synth/LayerStages.h"
-
-#pragma GCC diagnostic ignored "-Wpsabi"  // the vector helpers are always inlined
+#include "synth/VectorTypes.h"
 
 namespace quom::stages {
 
 namespace {
-
-typedef double D2 __attribute__((vector_size(16)));
-typedef float F2 __attribute__((vector_size(8)));
-typedef double D4 __attribute__((vector_size(32)));
-typedef float F4 __attribute__((vector_size(16)));
-typedef double D8 __attribute__((vector_size(64)));
-typedef float F8 __attribute__((vector_size(32)));
 
 // Samples [from, to) scaled by s (unless silent), and faded out over the last fadeOut samples
 // of n when `fade` is set: out = Single(Single(v * s) * (n - j) / fadeOut).
@@ -31,16 +22,14 @@ template <typename D, typename F, int W>
   const double len = n;
   int32_t j = from;
   for (; j + W <= to; j += W) {
-    F vf;
-    std::memcpy(&vf, out + j, sizeof vf);
-    D v = __builtin_convertvector(vf, D);
+    D v = __builtin_convertvector(LoadVec<F>(out + j), D);
     if (!silent) v = __builtin_convertvector(__builtin_convertvector(v * s, F), D);
     if (fade) {
       const D fromEnd = len - (iota + static_cast<double>(j));
       v = (v * fromEnd) / static_cast<double>(fadeOut);
     }
     const F r = __builtin_convertvector(v, F);
-    std::memcpy(out + j, &r, sizeof r);
+    StoreVec(out + j, r);
   }
   for (; j < to; ++j) {
     float v = silent ? out[j] : Single(out[j] * s);

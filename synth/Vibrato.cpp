@@ -3,11 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
-// The vector helpers are always inlined into kernels compiled for their width, so no vector ever
-// crosses a call boundary: the ABI note about wide vector returns does not apply.
-#pragma GCC diagnostic ignored "-Wpsabi"
+#include "synth/VectorTypes.h"
 
 namespace quom {
 
@@ -113,13 +110,6 @@ double BracketedBend(double v, double s) {
   return lo == hi ? lo : VibratoBend(v);
 }
 
-typedef double D2 __attribute__((vector_size(16)));
-typedef long long I2 __attribute__((vector_size(16)));
-typedef double D4 __attribute__((vector_size(32)));
-typedef long long I4 __attribute__((vector_size(32)));
-typedef double D8 __attribute__((vector_size(64)));
-typedef long long I8 __attribute__((vector_size(64)));
-
 // out[j] = inc * bend(base + j * step) for j < count, W phases at a time. Every phase of the run
 // is exact (see VibratoSteps).
 // Writes the bends of W phases x (their sines bracketed by `err`) scaled by inc, asking the
@@ -130,7 +120,7 @@ template <typename D, typename I, int W>
   const D lo = 1.0 + kVibratoDepth * (sine - err);
   const D hi = 1.0 + kVibratoDepth * (sine + err);
   const D scaled = inc * lo;
-  std::memcpy(out, &scaled, sizeof scaled);
+  StoreVec(out, scaled);
   const I differs = lo != hi;
   long long any = 0;
   for (int j = 0; j < W; ++j)
