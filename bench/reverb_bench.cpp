@@ -29,12 +29,17 @@ const std::vector<MixFrame>& PieceBus() {
   return bus;
 }
 
+// Gives a mix bus state the piece-sized bus.
+void LoadPieceBus(modGen& g) {
+  g.MixBuf = PieceBus();
+  g.MixLen = kPieceFrames;
+}
+
 void BM_ReverbFrameByFrame(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     Engine e;
-    e.gen.MixBuf = PieceBus();
-    e.gen.MixLen = kPieceFrames;
+    LoadPieceBus(e.gen);
     state.ResumeTiming();
     FxReverb(e);
   }
@@ -52,8 +57,7 @@ void BM_ReverbByLaps(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     Engine e;
-    e.gen.MixBuf = PieceBus();
-    e.gen.MixLen = kPieceFrames;
+    LoadPieceBus(e.gen);
     state.ResumeTiming();
     FxReverb(e, path, static_cast<int>(state.range(1)));
   }
@@ -66,8 +70,7 @@ BENCHMARK(BM_ReverbByLaps)
 
 void BM_Master(benchmark::State& state) {
   modGen g;
-  g.MixBuf = PieceBus();
-  g.MixLen = kPieceFrames;
+  LoadPieceBus(g);
   std::vector<int16_t> pcm(2 * static_cast<size_t>(kPieceFrames));
   for (auto _ : state) {
     FxMaster(g, pcm);

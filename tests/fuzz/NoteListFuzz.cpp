@@ -66,22 +66,21 @@ void Reset(Engine& e) {
   InitMix(e);
 }
 
+Engine WithStandInBank() {
+  Engine fresh;
+  fresh.samples = StandInBank();
+  return fresh;
+}
+
+// One engine per renderer, kept from input to input and reset before each.
 Engine& LiteralEngine() {
-  static Engine e = [] {
-    Engine fresh;
-    fresh.samples = StandInBank();
-    return fresh;
-  }();
+  static Engine e = WithStandInBank();
   Reset(e);
   return e;
 }
 
 Engine& FastEngine() {
-  static Engine e = [] {
-    Engine fresh;
-    fresh.samples = StandInBank();
-    return fresh;
-  }();
+  static Engine e = WithStandInBank();
   Reset(e);
   return e;
 }
