@@ -132,10 +132,14 @@ class Pipeline {
     wake_.notify_all();
   }
 
+  // A worker's wait. The mixing wakes waiting workers only (see Finished), so a worker counts
+  // itself as waiting before it looks at the condition.
   template <typename Pred>
   void WaitFor(Pred&& ready) {
     std::unique_lock<std::mutex> lock(mutex_);
+    ++workersWaiting_;
     wake_.wait(lock, [&] { return stop_.load() || ready(); });
+    --workersWaiting_;
   }
 
   // WaitFor on the calling thread, which tells the progress sink every few milliseconds that
@@ -230,7 +234,10 @@ class Pipeline {
         mixed_.store(++m);
       }
       mixing.unlock();
-      Signal([] {});
+      // Only a waiting worker needs waking now: the calling thread looks at the mixing every
+      // few milliseconds by itself, and is woken when the last layer is in. Waking it for every
+      // layer would take a core from the workers thousands of times.
+      if (workersWaiting_.load() > 0 || m >= song_.layers.size()) Signal([] {});
       if (m >= song_.layers.size() || !done_[m].load()) return;
     }
   }
@@ -284,6 +291,7 @@ class Pipeline {
   std::atomic<int64_t> inFlight_{0};  // samples of layers taken and not yet mixed
 
   std::atomic<bool> stop_{false};
+  std::atomic<int> workersWaiting_{0};  // workers in WaitFor
   std::mutex mixMutex_;
   std::mutex mutex_;
   std::condition_variable wake_;

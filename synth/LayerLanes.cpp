@@ -21,6 +21,7 @@ constexpr int32_t kChunk = 128;  // samples per lane between refills of the vibr
 struct Running {
   float phase = 0.0f;
   int32_t pos = 0;
+  float below = 0.0f;  // table[pos - 1]
   double coef = 0.0;
   double gain = 1.0;    // decay: running gain
   double factor = 1.0;  // decay: factor per sample
@@ -55,6 +56,7 @@ struct Lane {
     r = Running{};
     r.phase = p.wave.WavePhase;
     r.pos = p.wave.WaveDiffPos;
+    r.below = stages::SweepBelow(table, r.pos);
     r.coef = p.wave.WaveDiffCoef;
     r.length = p.len;
     if (kind == LayerKind::kCubic) {
@@ -101,7 +103,7 @@ template <LayerKind K>
     constexpr double kMix = 1.0f;
     const double d = 1600.0f / 7019.0;
     const double feedback = 0.9f;
-    const double x = stages::OscCall(table, r.phase, r.pos, r.coef, step[i]);
+    const double x = stages::OscCall(table, r.phase, r.pos, r.below, r.coef, step[i]);
     r.rb = (r.rb + d * r.ra) + x;
     r.ra = (r.ra - d * r.rb) * feedback;
     y = stages::Fade(Single((1.0 - kMix) * x + kMix * r.rb), r.rendered + i, r.length, r.fadeIn,
@@ -109,11 +111,11 @@ template <LayerKind K>
   } else {
     float v;
     if constexpr (K == LayerKind::kCubic) {
-      const float a = stages::OscCall(table, r.phase, r.pos, r.coef, step[2 * i]);
-      const float b = stages::OscCall(table, r.phase, r.pos, r.coef, step[2 * i + 1]);
+      const float a = stages::OscCall(table, r.phase, r.pos, r.below, r.coef, step[2 * i]);
+      const float b = stages::OscCall(table, r.phase, r.pos, r.below, r.coef, step[2 * i + 1]);
       v = Single(static_cast<double>(a) + b);
     } else {
-      v = stages::OscCall(table, r.phase, r.pos, r.coef, step[i]);
+      v = stages::OscCall(table, r.phase, r.pos, r.below, r.coef, step[i]);
     }
     v = Single(v * r.gain);  // FxDecay
     r.gain = r.gain * r.factor;
