@@ -176,7 +176,7 @@ class Pipeline {
       WaitFor([this] { return songReady_; });
       while (!stop_.load() && next_.load() < song_.layers.size()) {
         RenderLayersInLanes([this](LayerJob& job) { return Take(job); },
-                            [this](const LayerJob& job) { Finished(job.index); });
+                            [this](const LayerJob& job) { Finished(job.index); }, path_);
         WaitFor([this] {
           const size_t n = next_.load();
           return n >= song_.layers.size() || Fits(n);

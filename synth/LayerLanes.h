@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "synth/Layer.h"
+#include "synth/Simd.h"
 
 namespace quom {
 
@@ -21,7 +22,10 @@ struct LayerJob {
 
 // Takes jobs from `next` (false when there are no more) and renders them, calling `done` for
 // each as soon as it is finished; jobs finish in any order.
+// `path` picks the vector instructions (and registers) the lanes may use; every path gives the
+// same bits.
 void RenderLayersInLanes(const std::function<bool(LayerJob&)>& next,
-                         const std::function<void(const LayerJob&)>& done);
+                         const std::function<void(const LayerJob&)>& done,
+                         SimdPath path = BestSimdPath());
 
 }  // namespace quom
