@@ -46,29 +46,33 @@ TEST(Layers, FastRenderingMatchesLiteralBitForBit) {
   }
 }
 
-TEST(Layers, LanesRenderEveryLayerAsAloneBitForBit) {
+TEST(Layers, LanesRenderEveryLayerAsAloneBitForBitOnEveryPath) {
   Engine e;
   InitMix(e);
   const SongPlan plan = PlanSong(e, TonalExtremes(), kSecPerTick);
-  std::vector<std::vector<float>> lanes(plan.layers.size());
-  size_t taken = 0;
-  size_t finished = 0;
-  RenderLayersInLanes(
-      [&](LayerJob& job) {
-        if (taken == plan.layers.size()) return false;
-        lanes[taken].resize(plan.layers[taken].len);
-        job = {&plan.layers[taken], lanes[taken].data(), taken};
-        ++taken;
-        return true;
-      },
-      [&](const LayerJob&) { ++finished; });
-  EXPECT_EQ(finished, plan.layers.size());
+  std::vector<std::vector<float>> alone(plan.layers.size());
   for (size_t i = 0; i < plan.layers.size(); ++i) {
-    const LayerPlan& p = plan.layers[i];
-    std::vector<float> alone(p.len);
-    RenderLayerFast(p, e.samples, alone.data());
-    ASSERT_EQ(std::memcmp(alone.data(), lanes[i].data(), p.len * sizeof(float)), 0)
-        << "layer " << i;
+    alone[i].resize(plan.layers[i].len);
+    RenderLayerFast(plan.layers[i], e.samples, alone[i].data());
+  }
+  for (SimdPath path : AvailableSimdPaths()) {
+    std::vector<std::vector<float>> lanes(plan.layers.size());
+    size_t taken = 0;
+    size_t finished = 0;
+    RenderLayersInLanes(
+        [&](LayerJob& job) {
+          if (taken == plan.layers.size()) return false;
+          lanes[taken].resize(plan.layers[taken].len);
+          job = {&plan.layers[taken], lanes[taken].data(), taken};
+          ++taken;
+          return true;
+        },
+        [&](const LayerJob&) { ++finished; }, path);
+    EXPECT_EQ(finished, plan.layers.size());
+    for (size_t i = 0; i < plan.layers.size(); ++i) {
+      ASSERT_EQ(std::memcmp(alone[i].data(), lanes[i].data(), alone[i].size() * sizeof(float)), 0)
+          << "layer " << i << " on the " << SimdPathName(path) << " path";
+    }
   }
 }
 
