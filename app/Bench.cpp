@@ -17,6 +17,8 @@ using Clock = std::chrono::steady_clock;
 
 // Stage end times of one render, in seconds from its start. The stages are those the observer
 // sees: the sample bank, the notes, the reverb; the master stage ends when Synthesize returns.
+// The clock does not read the bus, so the fast path runs the master stage along with the reverb
+// and the two are timed together.
 struct StageTimes {
   double bank = 0.0;
   double notes = 0.0;
@@ -30,6 +32,7 @@ class StageClock : public StageObserver {
   void SamplesBuilt(const Engine&) override { times.bank = Since(); }
   void NotesMixed(const Engine&) override { times.notes = Since(); }
   void ReverbAdded(const Engine&) override { times.reverb = Since(); }
+  bool ReadsBusAfterReverb() const override { return false; }
   double Since() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
   StageTimes times;
 
@@ -55,7 +58,7 @@ double Median(std::vector<double> v) {
 }
 
 void PrintRow(const char* name, double fast, double literal) {
-  std::printf("  %-12s %9.3f s %10.3f s %8.1fx\n", name, fast, literal, literal / fast);
+  std::printf("  %-13s %8.3f s %10.3f s %8.1fx\n", name, fast, literal, literal / fast);
 }
 
 }  // namespace
@@ -68,7 +71,7 @@ int RunBench(const std::vector<NoteRec>& notes, int runs) {
   std::fflush(stdout);
   const StageTimes literal = TimeRender(notes, RenderPath::kLiteral, reference);
 
-  std::vector<double> bank, noteStage, reverb, master, total;
+  std::vector<double> bank, noteStage, reverbMaster, total;
   for (int i = 0; i < runs; ++i) {
     std::vector<int16_t> pcm;
     const StageTimes t = TimeRender(notes, RenderPath::kFast, pcm);
@@ -78,17 +81,15 @@ int RunBench(const std::vector<NoteRec>& notes, int runs) {
     }
     bank.push_back(t.bank);
     noteStage.push_back(t.notes - t.bank);
-    reverb.push_back(t.reverb - t.notes);
-    master.push_back(t.total - t.reverb);
+    reverbMaster.push_back(t.total - t.notes);
     total.push_back(t.total);
   }
 
   const double seconds = static_cast<double>(reference.size() / 2) / kSampleRate;
-  std::printf("  %-12s %11s %12s %9s\n", "stage", "fast", "literal", "ratio");
+  std::printf("  %-13s %10s %12s %9s\n", "stage", "fast", "literal", "ratio");
   PrintRow("sample bank", Median(bank), literal.bank);
   PrintRow("notes", Median(noteStage), literal.notes - literal.bank);
-  PrintRow("reverb", Median(reverb), literal.reverb - literal.notes);
-  PrintRow("master", Median(master), literal.total - literal.reverb);
+  PrintRow("reverb+master", Median(reverbMaster), literal.total - literal.notes);
   PrintRow("total", Median(total), literal.total);
   std::printf("  piece %.2f s: %.1fx real time fast, %.1fx literal; renders identical\n", seconds,
               seconds / Median(total), seconds / literal.total);

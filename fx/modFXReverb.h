@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "song/Engine.h"
 #include "synth/Simd.h"
@@ -35,11 +36,19 @@ void FxReverb(Engine& e);
 // and threads - 1 of its own), holding a few laps instead of the wet buffer. The progress calls
 // come from the calling thread, a few laps at a time; if one throws, the other threads stop, the
 // bus is left partly reverberated, and the exception is passed on.
-void FxReverb(Engine& e, SimdPath path, int threads = 1);
+//
+// `framesDone`, when given, is called on the calling thread with each stretch of frames
+// [from, to) as soon as the reverb is in them, in order from frame 0 up to MixLen: nothing
+// touches those frames of the bus afterwards, so the caller may convert them and hand their
+// pages back while the reverb goes on. An exception from it stops the reverb like a progress
+// call's.
+using ReverbFramesDone = std::function<void(int32_t from, int32_t to)>;
+void FxReverb(Engine& e, SimdPath path, int threads = 1, const ReverbFramesDone& framesDone = {});
 
 // The two ways of running the reverb with the taps given, drawing nothing: for tap sets the seed
 // does not give (delays of 0 and 8192, many shared delays).
 void ReverbFrameByFrame(Engine& e, const ReverbTaps& taps);
-void ReverbByLaps(Engine& e, const ReverbTaps& taps, SimdPath path, int threads);
+void ReverbByLaps(Engine& e, const ReverbTaps& taps, SimdPath path, int threads,
+                  const ReverbFramesDone& framesDone = {});
 
 }  // namespace quom

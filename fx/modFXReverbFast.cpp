@@ -237,8 +237,14 @@ struct LapReverb {
   std::atomic<int32_t> nextChunk{0};
   std::atomic<bool> abandoned{false};
 
-  LapReverb(Engine& engine, const ReverbTaps& drawn, SimdPath path)
-      : e(engine), taps(SortTaps(drawn)), tapIn(kLap + kRound, 0.0), y(kLap + kRound, 0.0) {
+  const ReverbFramesDone& framesDone;
+
+  LapReverb(Engine& engine, const ReverbTaps& drawn, SimdPath path, const ReverbFramesDone& done)
+      : e(engine),
+        taps(SortTaps(drawn)),
+        tapIn(kLap + kRound, 0.0),
+        y(kLap + kRound, 0.0),
+        framesDone(done) {
     lastFrame = e.gen.MixLen - (kReverbLineLen - 1);
     rounds = (std::max(e.gen.MixLen, 0) + kRound - 1) / kRound;
     switch (path) {
@@ -310,14 +316,29 @@ struct LapReverb {
     }
   }
 
+  // Hands the frames of the round that started at `from` to framesDone: the wet frames of later
+  // rounds all lie past it.
+  void RoundDone(int32_t from) {
+    const int32_t to = std::min(from + kRound, e.gen.MixLen);
+    if (!framesDone || from >= to || abandoned.load(std::memory_order_relaxed)) return;
+    try {
+      framesDone(from, to);
+    } catch (...) {
+      failure = std::current_exception();
+      abandoned.store(true, std::memory_order_relaxed);
+    }
+  }
+
   // Worker 0 runs on the calling thread: it smooths the send, keeps y's last lap at the end of a
-  // round and makes the progress calls; the others only take chunks.
+  // round, makes the progress calls and hands on the finished frames, the last round's before
+  // the next round's lines are taken; the others only take chunks.
   template <typename Barrier>
   void Work(int worker, Barrier* sync) {
     auto wait = [&] {
       if (sync) sync->arrive_and_wait();
     };
     for (int32_t round = 0; round < rounds; ++round) {
+      if (worker == 0 && round > 0) RoundDone(base - kRound);
       if (!abandoned.load(std::memory_order_relaxed))
         Share(kLap / kChunk, [&](int32_t p) { LineChunk(p); });
       wait();  // the lines of the round are complete; nextChunk is 0 again
@@ -334,6 +355,7 @@ struct LapReverb {
         }
       }
     }
+    if (worker == 0 && rounds > 0) RoundDone(base - kRound);
   }
 
   // Between rounds, with every worker waiting.
@@ -351,15 +373,16 @@ struct LapReverb {
 
 }  // namespace
 
-void FxReverb(Engine& e, SimdPath path, int threads) {
+void FxReverb(Engine& e, SimdPath path, int threads, const ReverbFramesDone& framesDone) {
   ReverbTaps taps;
   DrawReverbTaps(e.tools, taps);
-  ReverbByLaps(e, taps, path, threads);
+  ReverbByLaps(e, taps, path, threads, framesDone);
 }
 
-void ReverbByLaps(Engine& e, const ReverbTaps& taps, SimdPath path, int threads) {
+void ReverbByLaps(Engine& e, const ReverbTaps& taps, SimdPath path, int threads,
+                  const ReverbFramesDone& framesDone) {
   threads = std::clamp(threads, 1, kMaxReverbThreads);
-  LapReverb r(e, taps, path);
+  LapReverb r(e, taps, path, framesDone);
   r.SmoothSend(0);
   if (threads <= 1 || r.rounds == 0) {
     struct Solo {

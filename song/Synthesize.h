@@ -17,6 +17,10 @@ class StageObserver {
   virtual void SamplesBuilt(const Engine&) {}
   virtual void NotesMixed(const Engine&) {}
   virtual void ReverbAdded(const Engine&) {}
+  // Whether ReverbAdded reads the bus. When it does not, the fast path converts each stretch of
+  // the bus to PCM as soon as the reverb is in it, and calls ReverbAdded once the master stage
+  // is done too, with the bus gone.
+  virtual bool ReadsBusAfterReverb() const { return true; }
 };
 
 // Which implementation of the stages runs: the literal one is the reference the fast one is

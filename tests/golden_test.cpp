@@ -114,6 +114,14 @@ TEST(Golden, EveryPathAndThreadCountGivesTheSameRender) {
     Engine e;
     EXPECT_EQ(Sha256Hex(PcmBytes(Synthesize(e, notes, nullptr, way))), kAllInstrumentsPcmSha256);
   }
+  // An observer that reads the bus after the reverb has the master stage wait for it.
+  struct ReadsBus : StageObserver {
+    size_t frames = 0;
+    void ReverbAdded(const Engine& e) override { frames = e.gen.MixBuf.size(); }
+  } observer;
+  Engine e;
+  EXPECT_EQ(Sha256Hex(PcmBytes(Synthesize(e, notes, &observer))), kAllInstrumentsPcmSha256);
+  EXPECT_EQ(observer.frames, static_cast<size_t>(e.gen.MixLen));
 }
 
 // The whole piece, as the program plays it. The last crash grows the mix bus by 60 frames past

@@ -29,7 +29,8 @@ std::vector<MixFrame> MakeBus(int32_t n, BusFn fn) {
 }
 
 // Runs the frame-by-frame reverb and the lap reverb on every path with 1, 2 and 3 threads on the
-// same bus, and compares the buses, the progress totals and the generators.
+// same bus, and compares the buses, the frames as they are handed on, the progress totals and the
+// generators.
 void ExpectSameAsFrameByFrame(int32_t n, BusFn fn, const char* what) {
   Engine literal;
   literal.gen.MixBuf = MakeBus(n, fn);
@@ -46,9 +47,18 @@ void ExpectSameAsFrameByFrame(int32_t n, BusFn fn, const char* what) {
       RndSeed(e.tools, 0.5);  // whatever came before, the taps come from the seed 13
       ProgressLog log;
       e.progress = &log;
-      FxReverb(e, path, threads);
+      // The frames as they stand when they are handed on, which must be final, in order.
+      std::vector<MixFrame> handed;
+      FxReverb(e, path, threads, [&](int32_t from, int32_t to) {
+        ASSERT_EQ(static_cast<size_t>(from), handed.size());
+        ASSERT_LE(to, n);
+        handed.insert(handed.end(), e.gen.MixBuf.begin() + from, e.gen.MixBuf.begin() + to);
+      });
       SCOPED_TRACE(testing::Message() << what << ", MixLen " << n << ", " << SimdPathName(path)
                                       << ", " << threads << " threads");
+      ASSERT_EQ(handed.size(), literal.gen.MixBuf.size());
+      EXPECT_TRUE(handed.empty() || std::memcmp(handed.data(), literal.gen.MixBuf.data(),
+                                                handed.size() * sizeof(MixFrame)) == 0);
       ASSERT_EQ(e.gen.MixBuf.size(), literal.gen.MixBuf.size());
       // memcmp must not see the null data of an empty bus, even for no bytes.
       EXPECT_TRUE(e.gen.MixBuf.empty() ||
@@ -152,6 +162,21 @@ TEST(ReverbLaps, AProgressSinkThatThrowsStopsEveryThread) {
     e.progress = &sink;
     EXPECT_THROW(FxReverb(e, BestSimdPath(), threads), std::runtime_error);
     EXPECT_EQ(sink.calls, 70);
+  }
+}
+
+TEST(ReverbLaps, FramesHandedOnThatThrowStopEveryThread) {
+  for (int threads : {1, 2}) {
+    Engine e;
+    e.gen.MixLen = 40 * 8192;  // five rounds
+    e.gen.MixBuf.assign(static_cast<size_t>(e.gen.MixLen), MixFrame{0.0f, 0.0f, 0.25f});
+    int calls = 0;
+    EXPECT_THROW(FxReverb(e, BestSimdPath(), threads,
+                          [&](int32_t, int32_t) {
+                            if (++calls == 2) throw std::runtime_error("full");
+                          }),
+                 std::runtime_error);
+    EXPECT_EQ(calls, 2);
   }
 }
 
