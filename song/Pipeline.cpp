@@ -210,7 +210,7 @@ class Pipeline {
       if (p.kind == LayerKind::kDrum) {
         WaitFor([this] { return bankReady_; });
         if (stop_.load()) return false;
-        RenderDrum(p, e_.samples, voices_[i].get());
+        RenderDrum(p, e_.samples, voices_[i].get(), path_);
         Finished(i);
         continue;
       }

@@ -93,4 +93,8 @@ void ScaleAndFade(float* out, int32_t n, const Peak& peak, float target, int32_t
   }
 }
 
+void FadeBuffer(float* out, int32_t n, int32_t fadeIn, int32_t fadeOut, SimdPath path) {
+  ScaleAndFade(out, n, Peak{}, 1.0f, fadeIn, fadeOut, path);  // a silent peak scales nothing
+}
+
 }  // namespace quom::stages

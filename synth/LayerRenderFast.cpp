@@ -88,7 +88,7 @@ void RenderLayerFast(const LayerPlan& p, const modSamples& bank, float* out) {
       RenderBass(p, out);
       break;
     case LayerKind::kDrum:
-      RenderDrum(p, bank, out);
+      RenderDrum(p, bank, out, BestSimdPath());
       break;
   }
 }

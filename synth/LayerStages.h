@@ -109,6 +109,10 @@ inline float Fade(float v, int32_t j, int32_t n, int32_t fadeIn, int32_t fadeOut
 void ScaleAndFade(float* out, int32_t n, const Peak& peak, float target, int32_t fadeIn,
                   int32_t fadeOut, SimdPath path = BestSimdPath());
 
+// FxFade, several samples at a time on the vector paths.
+void FadeBuffer(float* out, int32_t n, int32_t fadeIn, int32_t fadeOut,
+                SimdPath path = BestSimdPath());
+
 // FxNormalize to `target`, then FxHighPass(k), in one pass.
 inline void ScaleAndHighPass(float* out, int32_t n, const Peak& peak, float target, float k) {
   const bool silent = peak.Silent();

@@ -9,6 +9,7 @@
 #include "fx/modFX.h"
 #include "samples/modSamples.h"
 #include "song/Engine.h"
+#include "synth/LayerStages.h"
 #include "synth/Rounding.h"
 #include "synth/modGenTonal.h"
 
@@ -96,8 +97,16 @@ bool PlanDrum(Engine& e, int32_t Note, float Gain, float StartSec, float LenSec,
   return true;
 }
 
-void RenderDrum(const LayerPlan& p, const modSamples& s, float* out) {
+void RenderDrum(const LayerPlan& p, const modSamples& s, float* out, SimdPath path) {
+  // The fades divide every sample of their stretch; the vector paths divide several at once.
   const int32_t n = p.len;
+  auto fade = [&](int32_t fadeIn, int32_t fadeOut) {
+    if (path == SimdPath::kScalar) {
+      FxFade(out, n, fadeIn, fadeOut);
+    } else {
+      stages::FadeBuffer(out, n, fadeIn, fadeOut, path);
+    }
+  };
   const double gain = p.gain;
   switch (p.drumNote) {
     case 36:
@@ -108,29 +117,29 @@ void RenderDrum(const LayerPlan& p, const modSamples& s, float* out) {
     case 40:
       CopySource(out, n, s.SmpNoise, RoundToInt32(p.u1 * 600.0 + 167.0));
       FxResonator(out, n, 600.0f, 0.97f, 0.07f);
-      FxFade(out, n, RoundToInt32(p.u2 * 700.0 + 480.0), 31000);
+      fade(RoundToInt32(p.u2 * 700.0 + 480.0), 31000);
       FxNormalize(out, n, 0.2f);
       break;
     case 59:  // quiet notes get a softer attack
       CopySource(out, n, s.SmpPlateMid, 0);
-      FxFade(out, n, RoundToInt32(500.0 / (gain + 0.1)), 8000);
+      fade(RoundToInt32(500.0 / (gain + 0.1)), 8000);
       break;
     case 61:
       CopySource(out, n, s.SmpPlateSmall, 0);
-      FxFade(out, n, RoundToInt32(p.u1 * 500.0 + 348.0), 24900);
-      FxFade(out, n, 100, 24900);
+      fade(RoundToInt32(p.u1 * 500.0 + 348.0), 24900);
+      fade(100, 24900);
       break;
     case 63:
       CopySource(out, n, s.SmpPlateSmall, 0);
-      FxFade(out, n, 364, 2500);
+      fade(364, 2500);
       break;
     case 67:
       CopySource(out, n, s.SmpPlateBigLow, 0);
-      FxFade(out, n, RoundToInt32(100.0 / (gain + 0.1)), 2500);
+      fade(RoundToInt32(100.0 / (gain + 0.1)), 2500);
       break;
     case 69:
       CopySource(out, n, s.SmpPlateBig, 0);
-      FxFade(out, n, RoundToInt32(100.0 / (gain + 0.1)), 2500);
+      fade(RoundToInt32(100.0 / (gain + 0.1)), 2500);
       break;
   }
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "synth/Layer.h"
+#include "synth/Simd.h"
 
 namespace quom {
 
@@ -13,8 +14,10 @@ struct Engine;
 // nothing (no voice, no draw). The arguments are those of VoiceDrum.
 bool PlanDrum(Engine& e, int32_t Note, float Gain, float StartSec, float LenSec, LayerPlan& p);
 
-// Copies the sound's stretch of the bank into out[0 .. p.len-1] and shapes it. Throws
+// Copies the sound's stretch of the bank into out[0 .. p.len-1] and shapes it, with the vector
+// instructions of `path` where they help (every path gives the same bits). Throws
 // std::logic_error if the bank has not been built.
-void RenderDrum(const LayerPlan& p, const modSamples& s, float* out);
+void RenderDrum(const LayerPlan& p, const modSamples& s, float* out,
+                SimdPath path = SimdPath::kScalar);
 
 }  // namespace quom
