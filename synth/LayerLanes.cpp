@@ -253,7 +253,7 @@ void RenderInLanes(const std::function<bool(LayerJob&)>& next,
 
 void RenderLayersInLanes(const std::function<bool(LayerJob&)>& next,
                          const std::function<void(const LayerJob&)>& done, SimdPath path) {
-  if (path == SimdPath::kAvx512) return RenderInLanes<LoopsAvx512>(next, done, path);
+  if (path == SimdPath::kAvx512) return RenderLayersWide(next, done);
   RenderInLanes<LoopsBase>(next, done, path);
 }
 
