@@ -142,13 +142,18 @@ struct Kernel {
   const int32_t BW;
   const double keep;
   const double spread;
-  M lane[N];  // the lane each element holds
+  M lane[N];      // the lane each element holds
+  M oneLane[kW];  // element e alone set
 
   Kernel(SkewedPlate& plate, double keepShare, double spreadShare)
       : s(plate), W(plate.W), BW(plate.BW), keep(keepShare), spread(spreadShare) {
     for (int k = 0; k < N; ++k) {
       for (int j = 0; j < kW; ++j)
         lane[k][j] = j * N + k;
+    }
+    for (int e = 0; e < kW; ++e) {
+      for (int j = 0; j < kW; ++j)
+        oneLane[e][j] = j == e ? -1 : 0;
     }
   }
 
@@ -160,19 +165,41 @@ struct Kernel {
                                    V upFar, V downFar, V* sum) const {
     const double* slot = a + static_cast<ptrdiff_t>(t) * L;
     const int32_t r = t & (W - 1);
-    const bool wraps = r < L || r == W - 1;
     const int32_t r1 = (r + 1) & (W - 1);
+    V left[N], right[N];
 #pragma GCC unroll 4
     for (int k = 0; k < N; ++k) {
-      V left = prev[k];
-      V right = next[k];
-      if (wraps) {
-        left = lane[k] == r ? LoadVec<V>(slot + (W - 1) * L + k * kW) : left;
-        right = lane[k] == r1 ? LoadVec<V>(slot - (W - 1) * L + k * kW) : right;
+      left[k] = prev[k];
+      right[k] = next[k];
+    }
+    // Lane r holds column 0, lane r1 the last column (when they are lanes at all).
+    if constexpr (N == 1) {
+      if (r < L || r == W - 1) {
+        left[0] = lane[0] == r ? LoadVec<V>(slot + (W - 1) * L) : left[0];
+        right[0] = lane[0] == r1 ? LoadVec<V>(slot - (W - 1) * L) : right[0];
       }
+    } else {
+      // Each sits in one vector of the slot, at a known element: one blend for each.
+      if (r < L) {
+#pragma GCC unroll 4
+        for (int k = 0; k < N; ++k) {
+          if (k == r % N)
+            left[k] = oneLane[r / N] ? LoadVec<V>(slot + (W - 1) * L + k * kW) : left[k];
+        }
+      }
+      if (r1 < L) {
+#pragma GCC unroll 4
+        for (int k = 0; k < N; ++k) {
+          if (k == r1 % N)
+            right[k] = oneLane[r1 / N] ? LoadVec<V>(slot - (W - 1) * L + k * kW) : right[k];
+        }
+      }
+    }
+#pragma GCC unroll 4
+    for (int k = 0; k < N; ++k) {
       const V up = k > 0 ? prev[k - 1] : Window<kW - 1>(upFar, prev[N - 1]);
       const V down = k < N - 1 ? next[k + 1] : Window<1>(next[0], downFar);
-      sum[k] = ((left + right) + up) + down;
+      sum[k] = ((left[k] + right[k]) + up) + down;
     }
   }
 

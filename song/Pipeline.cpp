@@ -45,6 +45,9 @@ constexpr int kBankJobOrder[kBankJobs - 1] = {kPlateBig, kPlateMid, kPlateSmall}
 // serve the next instead of being returned to the system and faulted in again.
 class VoicePool {
  public:
+  // Free buffers kept for reuse, in samples; beyond it they go back to the allocator, so that
+  // buffers of many sizes do not pile up.
+  static constexpr size_t kFreeSamples = 1 << 20;
   struct Buffer {
     std::unique_ptr<float[]> data;
     size_t size = 0;
@@ -62,6 +65,7 @@ class VoicePool {
           best = i;
       }
       if (best != free_.size()) {
+        freeSize_ -= free_[best].size;
         Buffer b = std::move(free_[best]);
         free_[best] = std::move(free_.back());
         free_.pop_back();
@@ -73,12 +77,15 @@ class VoicePool {
 
   void Put(Buffer b) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (freeSize_ + b.size > kFreeSamples) return;  // freed here, the pool is full
+    freeSize_ += b.size;
     free_.push_back(std::move(b));
   }
 
  private:
   std::mutex mutex_;
   std::vector<Buffer> free_;
+  size_t freeSize_ = 0;  // samples in free_
 };
 
 class Pipeline {

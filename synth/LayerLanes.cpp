@@ -129,7 +129,7 @@ template <LayerKind K>
 }
 
 template <LayerKind K>
-[[gnu::always_inline]] inline void RunOneBody(Lane& l, int32_t chunk) {
+void RunOne(Lane& l, int32_t chunk) {
   Running r = l.r;
   float* out = l.job.out + r.rendered;
   for (int32_t i = 0; i < chunk; ++i)
@@ -139,7 +139,7 @@ template <LayerKind K>
 }
 
 template <LayerKind A, LayerKind B>
-[[gnu::always_inline]] inline void RunPairBody(Lane& la, Lane& lb, int32_t chunk) {
+void RunPair(Lane& la, Lane& lb, int32_t chunk) {
   Running a = la.r;
   Running b = lb.r;
   float* outA = la.job.out + a.rendered;
@@ -154,70 +154,45 @@ template <LayerKind A, LayerKind B>
   lb.r = b;
 }
 
-// The loops for every kind and pair of kinds, built for one instruction set. The AVX-512 build
-// is the same scalar arithmetic with 32 registers instead of 16: the two lanes' running values
-// then stay in registers (spilled ones put a store and a load into their chains).
-struct LoopsBase {
-  template <LayerKind K>
-  static void One(Lane& l, int32_t chunk) {
-    RunOneBody<K>(l, chunk);
-  }
-  template <LayerKind A, LayerKind B>
-  static void Pair(Lane& la, Lane& lb, int32_t chunk) {
-    RunPairBody<A, B>(la, lb, chunk);
-  }
-};
-
-struct LoopsAvx512 {
-  template <LayerKind K>
-  [[gnu::target("avx512f,avx512vl")]] static void One(Lane& l, int32_t chunk) {
-    RunOneBody<K>(l, chunk);
-  }
-  template <LayerKind A, LayerKind B>
-  [[gnu::target("avx512f,avx512vl")]] static void Pair(Lane& la, Lane& lb, int32_t chunk) {
-    RunPairBody<A, B>(la, lb, chunk);
-  }
-};
-
-template <typename Loops>
 void RunOne(Lane& l, int32_t chunk) {
   switch (l.kind) {
     case LayerKind::kCubic:
-      return Loops::template One<LayerKind::kCubic>(l, chunk);
+      return RunOne<LayerKind::kCubic>(l, chunk);
     case LayerKind::kArc:
-      return Loops::template One<LayerKind::kArc>(l, chunk);
+      return RunOne<LayerKind::kArc>(l, chunk);
     default:
-      return Loops::template One<LayerKind::kBass>(l, chunk);
+      return RunOne<LayerKind::kBass>(l, chunk);
   }
 }
 
-template <typename Loops, LayerKind A>
+template <LayerKind A>
 void RunPairWith(Lane& la, Lane& lb, int32_t chunk) {
   switch (lb.kind) {
     case LayerKind::kCubic:
-      return Loops::template Pair<A, LayerKind::kCubic>(la, lb, chunk);
+      return RunPair<A, LayerKind::kCubic>(la, lb, chunk);
     case LayerKind::kArc:
-      return Loops::template Pair<A, LayerKind::kArc>(la, lb, chunk);
+      return RunPair<A, LayerKind::kArc>(la, lb, chunk);
     default:
-      return Loops::template Pair<A, LayerKind::kBass>(la, lb, chunk);
+      return RunPair<A, LayerKind::kBass>(la, lb, chunk);
   }
 }
 
-template <typename Loops>
 void RunPair(Lane& la, Lane& lb, int32_t chunk) {
   switch (la.kind) {
     case LayerKind::kCubic:
-      return RunPairWith<Loops, LayerKind::kCubic>(la, lb, chunk);
+      return RunPairWith<LayerKind::kCubic>(la, lb, chunk);
     case LayerKind::kArc:
-      return RunPairWith<Loops, LayerKind::kArc>(la, lb, chunk);
+      return RunPairWith<LayerKind::kArc>(la, lb, chunk);
     default:
-      return RunPairWith<Loops, LayerKind::kBass>(la, lb, chunk);
+      return RunPairWith<LayerKind::kBass>(la, lb, chunk);
   }
 }
 
-template <typename Loops>
-void RenderInLanes(const std::function<bool(LayerJob&)>& next,
-                   const std::function<void(const LayerJob&)>& done, SimdPath path) {
+}  // namespace
+
+void RenderLayersInLanes(const std::function<bool(LayerJob&)>& next,
+                         const std::function<void(const LayerJob&)>& done, SimdPath path) {
+  if (path == SimdPath::kAvx512) return RenderLayersWide(next, done);
   Lane lanes[2];
   bool active[2] = {};
   LayerJob job;
@@ -235,9 +210,9 @@ void RenderInLanes(const std::function<bool(LayerJob&)>& next,
       if (active[k]) lanes[k].PrepareSteps(chunk, path);
     }
     if (active[0] && active[1]) {
-      RunPair<Loops>(lanes[0], lanes[1], chunk);
+      RunPair(lanes[0], lanes[1], chunk);
     } else {
-      RunOne<Loops>(lanes[active[0] ? 0 : 1], chunk);
+      RunOne(lanes[active[0] ? 0 : 1], chunk);
     }
     for (int k = 0; k < 2; ++k) {
       if (!active[k] || lanes[k].Left() > 0) continue;
@@ -247,14 +222,6 @@ void RenderInLanes(const std::function<bool(LayerJob&)>& next,
       if (active[k]) lanes[k].Start(job);
     }
   }
-}
-
-}  // namespace
-
-void RenderLayersInLanes(const std::function<bool(LayerJob&)>& next,
-                         const std::function<void(const LayerJob&)>& done, SimdPath path) {
-  if (path == SimdPath::kAvx512) return RenderLayersWide(next, done);
-  RenderInLanes<LoopsBase>(next, done, path);
 }
 
 }  // namespace quom

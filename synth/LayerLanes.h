@@ -2,8 +2,8 @@
 //
 // One layer's oscillator is a chain of dependent operations (the phase, the smoothing sweep,
 // the decay and high-pass states), so a single layer leaves most of the processor idle. Lanes
-// run two layers side by side in one loop, each with its own state; the bits of every layer
-// are those of RenderLayerFast.
+// run two layers side by side in one loop, each with its own state; with AVX-512, sixteen run in
+// the lanes of vectors instead. The bits of every layer are those of RenderLayerFast.
 #pragma once
 
 #include <cstddef>
@@ -28,8 +28,9 @@ void RenderLayersInLanes(const std::function<bool(LayerJob&)>& next,
                          const std::function<void(const LayerJob&)>& done,
                          SimdPath path = BestSimdPath());
 
-// Cubic and arc layers eight at a time in the lanes of AVX-512 vectors (the processor must have
-// it); other layers are rendered alone as they come. The same bits as RenderLayerFast.
+// Tonal layers sixteen at a time in the lanes of AVX-512 vectors (the processor must have it);
+// drum layers and oscillators far above the keyboard are rendered alone as they come. The same
+// bits as RenderLayerFast.
 void RenderLayersWide(const std::function<bool(LayerJob&)>& next,
                       const std::function<void(const LayerJob&)>& done);
 

@@ -1,4 +1,4 @@
-// Cubic and arc layers rendered eight at a time, one layer in each lane of AVX-512 vectors.
+// Tonal layers rendered sixteen at a time, one layer in each lane of two AVX-512 vectors.
 //
 // The oscillator call is two chains that meet only in the table: the phase, which says where a
 // call reads, and the smoothing sweep, which walks the table pair after pair whatever the calls
@@ -9,13 +9,15 @@
 // Each row is written once, so a call whose read position lies K entries past the chunk's start
 // finds its two entries at rows K and K + 1, whenever it reads them: the entry at row K was last
 // written a lap earlier (or not at all in this chunk) as long as a call moves the read position
-// less than 126 entries, which every layer taken here does (at most three). So a chunk runs
-//   1. the phases of every call, eight layers side by side: where each call reads;
-//   2. the sweep of every layer up to its last read position, eight side by side, and the reads;
-//   3. the effects (decay and high-pass), eight layers side by side, one sample at a time.
+// less than 126 entries, which every layer taken here does (at most three; faster ones, far above
+// the keyboard, are rendered alone). So a chunk runs, all lanes side by side,
+//   1. the phases of every call: where each call reads;
+//   2. the sweep of every layer up to its last read position, and the reads;
+//   3. the effects of every sample (decay and high-pass, or the bass's resonance and fades).
 // Every lane does the IEEE operations of WaveNext and the effects in their order, so the bits are
 // those of RenderLayerFast. A layer's first call may move the read position anywhere; it is made
-// one call alone before the layer joins the lanes.
+// alone before the layer joins the lanes. Each pass is a chain of dependent operations per lane;
+// two vectors of lanes give the processor two chains to overlap.
 #include <immintrin.h>
 
 #include <algorithm>
@@ -73,7 +75,7 @@ struct LaneJob {
   VibratoRotations rotations;
 };
 
-// All eight lanes, each vector member one value per lane.
+// All the lanes, each array one value per lane.
 struct Lanes {
   LaneJob lane[kLanes];
 
@@ -90,7 +92,7 @@ struct Lanes {
   alignas(64) double ra[kLanes], rb[kLanes];            // bass resonator
   alignas(64) int32_t fadeIn[kLanes], fadeOut[kLanes];  // bass fades, cut to the layer
   alignas(64) int32_t length[kLanes], rendered[kLanes];
-  alignas(64) int32_t skip[kLanes];                     // calls of the chunk already made
+  alignas(64) int32_t skip[kLanes];                    // calls of the chunk already made
   alignas(64) int32_t calls[kLanes], samples[kLanes];  // this chunk's
 
   // The chunk, row by row: a row holds one call (or sample, or tape entry) of every lane.
@@ -270,7 +272,7 @@ struct BassStage {
   bool fades;  // some lane of the group is inside a fade during the chunk
 
   [[gnu::target("avx512f,avx512dq,avx512vl"), gnu::always_inline]] F8 operator()(F8 in, V8i at,
-                                                                                I8 live) {
+                                                                                 I8 live) {
     constexpr double kMix = 1.0f;
     const double d = 1600.0f / 7019.0;
     const double feedback = 0.9f;
@@ -282,11 +284,11 @@ struct BassStage {
     F8 v = ToF((1.0 - kMix) * x + kMix * b);
     if (fades) {
       const V8i fromEnd = length - at;
-      const D8 faded = (ToD(v) * __builtin_convertvector(at, D8)) /
-                       __builtin_convertvector(fadeIn, D8);
+      const D8 faded =
+          (ToD(v) * __builtin_convertvector(at, D8)) / __builtin_convertvector(fadeIn, D8);
       v = at < fadeIn ? ToF(faded) : v;
-      const D8 ending = (ToD(v) * __builtin_convertvector(fromEnd, D8)) /
-                        __builtin_convertvector(fadeOut, D8);
+      const D8 ending =
+          (ToD(v) * __builtin_convertvector(fromEnd, D8)) / __builtin_convertvector(fadeOut, D8);
       v = fromEnd <= fadeOut ? ToF(ending) : v;
     }
     return v;
@@ -434,10 +436,11 @@ void RenderLayersWide(const std::function<bool(LayerJob&)>& next,
   static const modSamples kNoBank;  // tonal layers read no bank
   auto lanes = std::make_unique<Lanes>();
   Lanes& s = *lanes;
-  bool more = true;
-  // The next layer for the lanes; the others are rendered alone on the way.
+  // The next layer for the lanes; the others are rendered alone on the way. When there is none
+  // for now, the lane waits idle and asks again after the next chunk: the lanes that run finish
+  // their layers, which makes room for more.
   auto take = [&](LayerJob& job) {
-    while (more && (more = next(job))) {
+    while (next(job)) {
       if (Wide(*job.plan)) return true;
       RenderLayerFast(*job.plan, kNoBank, job.out);
       done(job);
@@ -445,18 +448,20 @@ void RenderLayersWide(const std::function<bool(LayerJob&)>& next,
     return false;
   };
   LayerJob job;
-  for (int l = 0; l < kLanes; ++l) {
-    if (take(job)) {
-      s.Start(l, job);
-    } else {
-      s.Idle(l);
-    }
-  }
+  for (int l = 0; l < kLanes; ++l)
+    s.Idle(l);
   while (true) {
     int32_t chunk = kChunk;
     int live = 0;
+    bool asked = false;
     for (int l = 0; l < kLanes; ++l) {
-      if (!s.lane[l].active) continue;
+      if (!s.lane[l].active) {
+        if (asked || !take(job)) {
+          asked = true;  // one refusal a chunk is enough
+          continue;
+        }
+        s.Start(l, job);
+      }
       ++live;
       chunk = std::min(chunk, s.lane[l].length - s.lane[l].rendered);
     }
@@ -468,8 +473,8 @@ void RenderLayersWide(const std::function<bool(LayerJob&)>& next,
       const bool cubic = j.job.plan->kind == LayerKind::kCubic;
       s.samples[l] = chunk;
       s.calls[l] = cubic ? 2 * chunk : chunk;
-      j.vib = VibratoSteps(j.vib, j.inc, s.step[l] + s.skip[l], s.calls[l] - s.skip[l],
-                           j.rotations, SimdPath::kAvx512);
+      j.vib = VibratoSteps(j.vib, j.inc, s.step[l] + s.skip[l], s.calls[l] - s.skip[l], j.rotations,
+                           SimdPath::kAvx512);
       rows = std::max(rows, s.calls[l]);
     }
     StepsByRow(s, rows);
@@ -490,11 +495,7 @@ void RenderLayersWide(const std::function<bool(LayerJob&)>& next,
       if (j.rendered < j.length) continue;
       s.Finish(l);
       done(j.job);
-      if (take(job)) {
-        s.Start(l, job);
-      } else {
-        s.Idle(l);
-      }
+      s.Idle(l);
     }
   }
 }
