@@ -21,7 +21,8 @@ double VibratoBend(double phase);
 // (the same rounded additions the oscillator makes). Returns v_count.
 double VibratoBends(double phase, double* bend, int32_t count, SimdPath path = BestSimdPath());
 
-// The sines and cosines of whole multiples of one run's step that the fast path rotates by.
+// The sines and cosines (less one) of whole multiples of one run's step that the fast path
+// rotates by.
 // Computing them takes a few dozen library calls, so a caller that makes many calls keeps one of
 // these between them: it is refilled only when the step changes (when the phase enters the next
 // binade), and every call gives the same bits with or without it.
@@ -29,7 +30,7 @@ struct VibratoRotations {
   static constexpr int kMax = 7;  // vectors rotated from each computed one
   double step = 0.0;
   int width = 0;
-  double cos[kMax + 1] = {};
+  double cosLessOne[kMax + 1] = {};  // cos(angle) - 1, to full precision
   double sin[kMax + 1] = {};
 };
 

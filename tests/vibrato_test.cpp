@@ -43,6 +43,7 @@ TEST(Vibrato, BendsEqualTheLibraryAcrossBinades) {
   ExpectBendsMatch(0.9999, 100000);      // across 1
   ExpectBendsMatch(16383.99, 200000);    // across 16384
   ExpectBendsMatch(22900.123, 100000);   // where a two-minute piece ends
+  ExpectBendsMatch(3000.3, 2000000);     // a long run of rotated sines
   ExpectBendsMatch(1048575.99, 100000);  // past the fast sine's range
 }
 
