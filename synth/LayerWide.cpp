@@ -244,14 +244,21 @@ struct Lanes {
   for (int g = 0; g < kGroups; ++g)
     StoreVec(s.below + 8 * g, low[g]);
 
-  const V8i iota = {0, 1, 2, 3, 4, 5, 6, 7};
+  // Both groups' entries with one gather each: sixteen floats, a row apart for the second.
+  static_assert(kLanes == 16);
+  const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const float* tape = &s.tape[0][0];
   for (int32_t c = 0; c < rows; ++c) {
+    const __m512i row = _mm512_slli_epi32(LoadVec<__m512i>(s.at[c]), 4);
+    const __m512i index = _mm512_add_epi32(row, lanes);
+    const __m512 a16 = _mm512_i32gather_ps(index, tape, 4);
+    const __m512 b16 = _mm512_i32gather_ps(index, tape + kLanes, 4);
+    const F8 aHalf[2] = {(F8)_mm512_castps512_ps256(a16), (F8)_mm512_extractf32x8_ps(a16, 1)};
+    const F8 bHalf[2] = {(F8)_mm512_castps512_ps256(b16), (F8)_mm512_extractf32x8_ps(b16, 1)};
 #pragma GCC unroll 4
     for (int g = 0; g < kGroups; ++g) {
-      const V8i index = LoadVec<V8i>(s.at[c] + 8 * g) * kLanes + (iota + 8 * g);
-      const D8 a = ToD((F8)_mm256_i32gather_ps(tape, (__m256i)index, 4));
-      const D8 b = ToD((F8)_mm256_i32gather_ps(tape + kLanes, (__m256i)index, 4));
+      const D8 a = ToD(aHalf[g]);
+      const D8 b = ToD(bHalf[g]);
       const D8 f = LoadVec<D8>(s.frac[c] + 8 * g);
       const F8 v = ToF((1.0 - f) * a + f * b);
       if (c == 0) {
