@@ -110,26 +110,45 @@ double BracketedBend(double v, double s) {
   return lo == hi ? lo : VibratoBend(v);
 }
 
-// out[j] = inc * bend(base + j * step) for j < count, W phases at a time. Every phase of the run
-// is exact (see VibratoSteps).
-// Writes the bends of W phases x (their sines bracketed by `err`) scaled by inc, asking the
-// library for the lanes whose bracket straddles a rounding boundary of the bend.
+// Vectors of bends with lanes the library must settle: where the vector starts, and the lanes.
+struct Unsettled {
+  static constexpr int kMax = 64;
+  int32_t at[kMax];
+  uint32_t lanes[kMax];
+  int n = 0;
+
+  // The library's bends for the lanes noted, phases base + j * step.
+  void Settle(double base, double step, double inc, double* out) {
+    for (int k = 0; k < n; ++k) {
+      for (uint32_t bits = lanes[k]; bits != 0; bits &= bits - 1) {
+        const int32_t j = at[k] + __builtin_ctz(bits);
+        out[j] = inc * VibratoBend(base + static_cast<double>(j) * step);
+      }
+    }
+    n = 0;
+  }
+};
+
+// Writes the bends of W phases (their sines bracketed by `err`) scaled by inc to out[at ..], and
+// notes the lanes whose bracket straddles a rounding boundary of the bend, for the library to
+// settle later: a branch here would be guessed wrong too often.
 template <typename D, typename I, int W>
-[[gnu::always_inline]] inline void StoreSteps(const D& x, const D& sine, double err, double inc,
-                                              double* out) {
+[[gnu::always_inline]] inline void StoreSteps(const D& sine, double err, double inc, double* out,
+                                              int32_t at, Unsettled& unsettled) {
   const D lo = 1.0 + kVibratoDepth * (sine - err);
   const D hi = 1.0 + kVibratoDepth * (sine + err);
   const D scaled = inc * lo;
-  StoreVec(out, scaled);
-  const I differs = lo != hi;
-  long long any = 0;
+  StoreVec(out + at, scaled);
+  I weight;
   for (int j = 0; j < W; ++j)
-    any |= differs[j];
-  if (any) {  // a few lanes in a hundred
-    for (int j = 0; j < W; ++j) {
-      if (differs[j]) out[j] = inc * VibratoBend(x[j]);
-    }
-  }
+    weight[j] = 1LL << j;
+  const I bits = (lo != hi) & weight;
+  long long lanes = 0;
+  for (int j = 0; j < W; ++j)
+    lanes |= bits[j];
+  unsettled.at[unsettled.n] = at;
+  unsettled.lanes[unsettled.n] = static_cast<uint32_t>(lanes);
+  unsettled.n += lanes != 0;
 }
 
 // How far a sine rotated from the fast sine s and cosine c may be from the library's. The
@@ -151,8 +170,12 @@ template <typename D, typename I, int W>
   D iota;
   for (int j = 0; j < W; ++j)
     iota[j] = j;
+  Unsettled unsettled;
   int32_t i = 0;
   while (i + W <= count) {
+    // Room for the vectors of this round.
+    if (unsettled.n > Unsettled::kMax - 1 - VibratoRotations::kMax)
+      unsettled.Settle(base, step, inc, out);
     const D x = base + (iota + static_cast<double>(i)) * step;
     const D t = x * kTwoOverPi + kRoundMagic;
     const D k = t - kRoundMagic;
@@ -166,14 +189,14 @@ template <typename D, typename I, int W>
     const I odd = (q & 1) != 0;
     const D sine = (D)((I)(odd ? c : s) ^ ((q & 2) << 62));
     const D cosine = (D)((I)(odd ? s : c) ^ (((q + 1) & 2) << 62));
-    StoreSteps<D, I, W>(x, sine, kSinApproxError, inc, out + i);
+    StoreSteps<D, I, W>(sine, kSinApproxError, inc, out, i, unsettled);
     i += W;
     for (int m = 1; m <= VibratoRotations::kMax && i + W <= count; ++m, i += W) {
       const D turned = sine + (sine * rot.cosLessOne[m] + cosine * rot.sin[m]);
-      const D xm = base + (iota + static_cast<double>(i)) * step;
-      StoreSteps<D, I, W>(xm, turned, kRotatedError, inc, out + i);
+      StoreSteps<D, I, W>(turned, kRotatedError, inc, out, i, unsettled);
     }
   }
+  unsettled.Settle(base, step, inc, out);
   for (; i < count; ++i) {
     const double x = base + i * step;
     out[i] = inc * BracketedBend(x, SinApprox(x));
