@@ -64,12 +64,10 @@ bool Wide(const LayerPlan& p) {
          p.wave.WaveInc <= kMaxIncrement;
 }
 
-// What a lane holds between chunks apart from the vectors below: its layer and the vibrato.
+// What a lane holds between chunks apart from the arrays below: its layer and the vibrato.
 struct LaneJob {
   LayerJob job;
   bool active = false;
-  int32_t rendered = 0;  // samples done
-  int32_t length = 0;
   double vib = 0.0;
   double inc = 0.0;
   VibratoRotations rotations;
@@ -84,16 +82,16 @@ struct Lanes {
   alignas(64) int64_t last[kLanes];  // the previous call's read position, 0 .. 127
   alignas(64) double below[kLanes];  // the entry below the sweep position, a float
   alignas(64) double coef[kLanes];
-  alignas(64) double gain[kLanes], factor[kLanes];      // decay
-  alignas(64) double lp[kLanes], pole[kLanes];          // high-pass
-  alignas(64) float peak[kLanes];                       // FxNormalize's peak so far
-  alignas(64) int64_t cubic[kLanes];                    // all bits set for a cubic layer
-  alignas(64) int64_t bass[kLanes];                     // all bits set for a bass layer
-  alignas(64) double ra[kLanes], rb[kLanes];            // bass resonator
-  alignas(64) int32_t fadeIn[kLanes], fadeOut[kLanes];  // bass fades, cut to the layer
-  alignas(64) int32_t length[kLanes], rendered[kLanes];
-  alignas(64) int32_t skip[kLanes];                    // calls of the chunk already made
-  alignas(64) int32_t calls[kLanes], samples[kLanes];  // this chunk's
+  alignas(64) double gain[kLanes], factor[kLanes];       // decay
+  alignas(64) double lp[kLanes], pole[kLanes];           // high-pass
+  alignas(64) float peak[kLanes];                        // FxNormalize's peak so far
+  alignas(64) int64_t cubic[kLanes];                     // all bits set for a cubic layer
+  alignas(64) int64_t bass[kLanes];                      // all bits set for a bass layer
+  alignas(64) double ra[kLanes], rb[kLanes];             // bass resonator
+  alignas(64) int32_t fadeIn[kLanes], fadeOut[kLanes];   // bass fades, cut to the layer
+  alignas(64) int32_t length[kLanes], rendered[kLanes];  // samples of the layer, and done
+  alignas(64) int32_t skip[kLanes];                      // calls of the chunk already made
+  alignas(64) int32_t calls[kLanes], samples[kLanes];    // this chunk's
 
   // The chunk, row by row: a row holds one call (or sample, or tape entry) of every lane.
   alignas(64) double step[kLanes][kMaxCalls];  // lane by lane, as VibratoSteps writes them
@@ -110,8 +108,6 @@ struct Lanes {
     LaneJob& s = lane[l];
     s.job = j;
     s.active = true;
-    s.rendered = 0;
-    s.length = p.len;
     s.inc = p.wave.WaveInc;
     float table[kWaveSize];
     std::memcpy(table, p.wave.WaveTable, sizeof table);
@@ -337,7 +333,7 @@ struct BassStage {
       if (!s.bass[l] || !s.lane[l].active) continue;
       anyBass[g] = true;
       const int32_t from = s.rendered[l];
-      const int32_t to = from + rows;
+      const int32_t to = from + s.samples[l];
       b.fades = b.fades || from < s.fadeIn[l] || s.length[l] - (to - 1) <= s.fadeOut[l];
     }
   }
@@ -414,24 +410,27 @@ template <typename V, typename M>
 }
 
 // The chunk's samples of every live lane into its layer's buffer.
-[[gnu::target("avx512f,avx512dq,avx512vl")]] void CopyOut(Lanes& s, int32_t chunk) {
+[[gnu::target("avx512f,avx512dq,avx512vl")]] void CopyOut(Lanes& s) {
   for (int g = 0; g < kGroups; ++g) {
+    int32_t whole = kChunk;  // samples every live lane of the group has
+    for (int l = 8 * g; l < 8 * g + 8; ++l) {
+      if (s.lane[l].active) whole = std::min(whole, s.samples[l]);
+    }
     int32_t i0 = 0;
-    for (; i0 + 8 <= chunk; i0 += 8) {
+    for (; i0 + 8 <= whole; i0 += 8) {
       F8 r[8], c[8];
       for (int k = 0; k < 8; ++k)
         r[k] = LoadVec<F8>(s.out[i0 + k] + 8 * g);
       Transpose8<F8, V8i>(r, c);
       for (int j = 0; j < 8; ++j) {
-        const LaneJob& lane = s.lane[8 * g + j];
-        if (lane.active) StoreVec(lane.job.out + lane.rendered + i0, c[j]);
+        const int l = 8 * g + j;
+        if (s.lane[l].active) StoreVec(s.lane[l].job.out + s.rendered[l] + i0, c[j]);
       }
     }
-    for (int j = 0; j < 8; ++j) {
-      const LaneJob& lane = s.lane[8 * g + j];
-      if (!lane.active) continue;
-      for (int32_t i = i0; i < chunk; ++i)
-        lane.job.out[lane.rendered + i] = s.out[i][8 * g + j];
+    for (int l = 8 * g; l < 8 * g + 8; ++l) {
+      if (!s.lane[l].active) continue;
+      for (int32_t i = i0; i < s.samples[l]; ++i)
+        s.lane[l].job.out[s.rendered[l] + i] = s.out[i][l];
     }
   }
 }
@@ -458,48 +457,43 @@ void RenderLayersWide(const std::function<bool(LayerJob&)>& next,
   for (int l = 0; l < kLanes; ++l)
     s.Idle(l);
   while (true) {
-    int32_t chunk = kChunk;
-    int live = 0;
+    // Each live lane runs a chunk, or what is left of its layer.
+    int32_t rows = 0;
+    int32_t samples = 0;
     bool asked = false;
     for (int l = 0; l < kLanes; ++l) {
-      if (!s.lane[l].active) {
+      LaneJob& j = s.lane[l];
+      if (!j.active) {
         if (asked || !take(job)) {
           asked = true;  // one refusal a chunk is enough
           continue;
         }
         s.Start(l, job);
       }
-      ++live;
-      chunk = std::min(chunk, s.lane[l].length - s.lane[l].rendered);
-    }
-    if (live == 0) break;
-    int32_t rows = 0;
-    for (int l = 0; l < kLanes; ++l) {
-      LaneJob& j = s.lane[l];
-      if (!j.active) continue;
-      const bool cubic = j.job.plan->kind == LayerKind::kCubic;
+      const int32_t chunk = std::min(kChunk, s.length[l] - s.rendered[l]);
       s.samples[l] = chunk;
-      s.calls[l] = cubic ? 2 * chunk : chunk;
+      s.calls[l] = j.job.plan->kind == LayerKind::kCubic ? 2 * chunk : chunk;
       j.vib = VibratoSteps(j.vib, j.inc, s.step[l] + s.skip[l], s.calls[l] - s.skip[l], j.rotations,
                            SimdPath::kAvx512);
       rows = std::max(rows, s.calls[l]);
+      samples = std::max(samples, chunk);
     }
+    if (rows == 0) break;
     StepsByRow(s, rows);
     Phases(s, rows);
     SweepAndRead(s, rows);
-    Effects(s, chunk);
-    CopyOut(s, chunk);
+    Effects(s, samples);
+    CopyOut(s);
     for (int l = 0; l < kLanes; ++l) {
       LaneJob& j = s.lane[l];
       if (!j.active) continue;
-      j.rendered += chunk;
-      s.rendered[l] = j.rendered;
+      s.rendered[l] += s.samples[l];
       // The tape moves on to where the sweep stands.
       const int32_t moved = s.calls[l] > s.skip[l] ? s.at[s.calls[l] - 1][l] : 0;
       for (int32_t i = 0; i < kWaveSize - 1; ++i)
         s.tape[i][l] = s.tape[moved + i][l];
       s.skip[l] = 0;
-      if (j.rendered < j.length) continue;
+      if (s.rendered[l] < s.length[l]) continue;
       s.Finish(l);
       done(j.job);
       s.Idle(l);
