@@ -47,7 +47,10 @@ void BM_LayerAlone(benchmark::State& state) {
 }
 BENCHMARK(BM_LayerAlone)->Unit(benchmark::kMillisecond);
 
+// Argument 0: two layers per loop on the SSE2 path; 1: the widest lanes this processor has.
 void BM_LayersInLanes(benchmark::State& state) {
+  const SimdPath path = state.range(0) == 0 ? SimdPath::kSse2 : BestSimdPath();
+  state.SetLabel(SimdPathName(path));
   const auto layers = CubicLayers(64);
   std::vector<std::vector<float>> out(layers.size());
   for (size_t i = 0; i < layers.size(); ++i)
@@ -63,12 +66,12 @@ void BM_LayersInLanes(benchmark::State& state) {
           ++next;
           return true;
         },
-        [](const LayerJob&) {});
+        [](const LayerJob&) {}, path);
   }
   state.counters["ns/call"] = benchmark::Counter(
       static_cast<double>(calls), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_LayersInLanes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LayersInLanes)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // Mixing one 26,050-sample voice: argument 0 is one frame at a time, 1 the widest vectors.
 void BM_Mix(benchmark::State& state) {
