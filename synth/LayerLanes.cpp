@@ -192,7 +192,9 @@ void RunPair(Lane& la, Lane& lb, int32_t chunk) {
 
 void RenderLayersInLanes(const std::function<bool(LayerJob&)>& next,
                          const std::function<void(const LayerJob&)>& done, SimdPath path) {
+#ifndef QUOM_WITHOUT_WIDE_LANES  // the fuzzing build, compiled by Clang, leaves them out
   if (path == SimdPath::kAvx512) return RenderLayersWide(next, done);
+#endif
   Lane lanes[2];
   bool active[2] = {};
   LayerJob job;

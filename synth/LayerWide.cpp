@@ -375,23 +375,23 @@ struct BassStage {
   }
 }
 
-// Columns of an 8 x 8 block: c[j][i] = r[i][j]. V is D8 or F8 and M the matching index vector.
-template <typename V, typename M>
+// Columns of an 8 x 8 block: c[j][i] = r[i][j]. V is D8 or F8.
+template <typename V>
 [[gnu::always_inline]] inline void Transpose8(const V* r, V* c) {
   V t[8], u[8];
   for (int i = 0; i < 8; i += 2) {
-    t[i] = __builtin_shuffle(r[i], r[i + 1], M{0, 8, 2, 10, 4, 12, 6, 14});
-    t[i + 1] = __builtin_shuffle(r[i], r[i + 1], M{1, 9, 3, 11, 5, 13, 7, 15});
+    t[i] = __builtin_shufflevector(r[i], r[i + 1], 0, 8, 2, 10, 4, 12, 6, 14);
+    t[i + 1] = __builtin_shufflevector(r[i], r[i + 1], 1, 9, 3, 11, 5, 13, 7, 15);
   }
   for (int i = 0; i < 8; i += 4) {
     for (int k = 0; k < 2; ++k) {
-      u[i + k] = __builtin_shuffle(t[i + k], t[i + k + 2], M{0, 1, 8, 9, 4, 5, 12, 13});
-      u[i + k + 2] = __builtin_shuffle(t[i + k], t[i + k + 2], M{2, 3, 10, 11, 6, 7, 14, 15});
+      u[i + k] = __builtin_shufflevector(t[i + k], t[i + k + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+      u[i + k + 2] = __builtin_shufflevector(t[i + k], t[i + k + 2], 2, 3, 10, 11, 6, 7, 14, 15);
     }
   }
   for (int k = 0; k < 4; ++k) {
-    c[k] = __builtin_shuffle(u[k], u[k + 4], M{0, 1, 2, 3, 8, 9, 10, 11});
-    c[k + 4] = __builtin_shuffle(u[k], u[k + 4], M{4, 5, 6, 7, 12, 13, 14, 15});
+    c[k] = __builtin_shufflevector(u[k], u[k + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+    c[k + 4] = __builtin_shufflevector(u[k], u[k + 4], 4, 5, 6, 7, 12, 13, 14, 15);
   }
 }
 
@@ -402,7 +402,7 @@ template <typename V, typename M>
       D8 r[8], c[8];
       for (int i = 0; i < 8; ++i)
         r[i] = LoadVec<D8>(&s.step[8 * g + i][c0]);
-      Transpose8<D8, I8>(r, c);
+      Transpose8<D8>(r, c);
       for (int j = 0; j < 8; ++j)
         StoreVec(s.bent[c0 + j] + 8 * g, c[j]);
     }
@@ -421,7 +421,7 @@ template <typename V, typename M>
       F8 r[8], c[8];
       for (int k = 0; k < 8; ++k)
         r[k] = LoadVec<F8>(s.out[i0 + k] + 8 * g);
-      Transpose8<F8, V8i>(r, c);
+      Transpose8<F8>(r, c);
       for (int j = 0; j < 8; ++j) {
         const int l = 8 * g + j;
         if (s.lane[l].active) StoreVec(s.lane[l].job.out + s.rendered[l] + i0, c[j]);
