@@ -93,6 +93,14 @@ void ScaleAndFade(float* out, int32_t n, const Peak& peak, float target, int32_t
   }
 }
 
+void FinishLayer(const LayerPlan& p, float* out, const Peak& peak, SimdPath path) {
+  if (p.kind == LayerKind::kBass) {
+    ScaleAndHighPass(out, p.len, peak, p.peak, 0.975f);
+  } else {
+    ScaleAndFade(out, p.len, peak, 0.1f, 50, p.kind == LayerKind::kCubic ? 6000 : 5000, path);
+  }
+}
+
 void FadeBuffer(float* out, int32_t n, int32_t fadeIn, int32_t fadeOut, SimdPath path) {
   ScaleAndFade(out, n, Peak{}, 1.0f, fadeIn, fadeOut, path);  // a silent peak scales nothing
 }

@@ -59,15 +59,14 @@ struct Lane {
     r.below = stages::SweepBelow(table, r.pos);
     r.coef = p.wave.WaveDiffCoef;
     r.length = p.len;
-    if (kind == LayerKind::kCubic) {
-      r.factor = 0.999985;
-      r.pole = 0.92f;
-    } else if (kind == LayerKind::kArc) {
-      r.factor = ArcDecayFactor(p.voiceFreq);
-      r.pole = 0.8f;
+    if (kind == LayerKind::kBass) {
+      const stages::Fades fades = stages::BassFades(p);
+      r.fadeIn = fades.in;
+      r.fadeOut = fades.out;
     } else {
-      r.fadeIn = p.fadeIn > p.len ? p.len : p.fadeIn;
-      r.fadeOut = 3000 > p.len ? p.len : 3000;
+      const stages::Tone tone = stages::ToneOf(p);
+      r.factor = tone.factor;
+      r.pole = tone.pole;
     }
   }
 
@@ -80,16 +79,9 @@ struct Lane {
 
   // The passes that need the whole layer: normalisation and what follows it.
   void Finish(SimdPath path) {
-    const LayerPlan& p = *job.plan;
     stages::Peak peak;
     peak.m = r.peak;
-    if (kind == LayerKind::kCubic) {
-      stages::ScaleAndFade(job.out, p.len, peak, 0.1f, 50, 6000, path);
-    } else if (kind == LayerKind::kArc) {
-      stages::ScaleAndFade(job.out, p.len, peak, 0.1f, 50, 5000, path);
-    } else {
-      stages::ScaleAndHighPass(job.out, p.len, peak, p.peak, 0.975f);
-    }
+    stages::FinishLayer(*job.plan, job.out, peak, path);
   }
 };
 
@@ -99,15 +91,13 @@ template <LayerKind K>
                                           int32_t i) {
   float y;
   if constexpr (K == LayerKind::kBass) {
-    // FxResonator(1600, 0.9, 1), then FxFade.
-    constexpr double kMix = 1.0f;
-    const double d = 1600.0f / 7019.0;
-    const double feedback = 0.9f;
+    // The resonance, then FxFade.
+    constexpr stages::Resonator kRes = stages::kBassResonator;
     const double x = stages::OscCall(table, r.phase, r.pos, r.below, r.coef, step[i]);
-    r.rb = (r.rb + d * r.ra) + x;
-    r.ra = (r.ra - d * r.rb) * feedback;
-    y = stages::Fade(Single((1.0 - kMix) * x + kMix * r.rb), r.rendered + i, r.length, r.fadeIn,
-                     r.fadeOut);
+    r.rb = (r.rb + kRes.d * r.ra) + x;
+    r.ra = (r.ra - kRes.d * r.rb) * kRes.feedback;
+    y = stages::Fade(Single((1.0 - kRes.mix) * x + kRes.mix * r.rb), r.rendered + i, r.length,
+                     r.fadeIn, r.fadeOut);
   } else {
     float v;
     if constexpr (K == LayerKind::kCubic) {

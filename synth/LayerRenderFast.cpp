@@ -13,18 +13,23 @@ namespace quom {
 
 namespace {
 
+using stages::BassFades;
 using stages::Decay;
 using stages::Fade;
+using stages::Fades;
+using stages::FinishLayer;
 using stages::HighPass;
+using stages::kBassResonator;
 using stages::Peak;
 using stages::Resonator;
-using stages::ScaleAndFade;
-using stages::ScaleAndHighPass;
+using stages::Tone;
+using stages::ToneOf;
 
 void RenderCubic(const LayerPlan& p, float* out) {
   modString w = p.wave;
-  Decay decay{0.999985};
-  HighPass hp{0.92f};
+  const Tone tone = ToneOf(p);
+  Decay decay{tone.factor};
+  HighPass hp{tone.pole};
   Peak peak;
   float first = 0.0f;
   bool odd = false;
@@ -40,13 +45,14 @@ void RenderCubic(const LayerPlan& p, float* out) {
     }
     odd = !odd;
   });
-  ScaleAndFade(out, p.len, peak, 0.1f, 50, 6000);
+  FinishLayer(p, out, peak);
 }
 
 void RenderArc(const LayerPlan& p, float* out) {
   modString w = p.wave;
-  Decay decay{ArcDecayFactor(p.voiceFreq)};
-  HighPass hp{0.8f};
+  const Tone tone = ToneOf(p);
+  Decay decay{tone.factor};
+  HighPass hp{tone.pole};
   Peak peak;
   float* o = out;
   WaveRun(w, p.Calls(), [&](float v) {
@@ -54,24 +60,23 @@ void RenderArc(const LayerPlan& p, float* out) {
     peak(y);
     *o++ = y;
   });
-  ScaleAndFade(out, p.len, peak, 0.1f, 50, 5000);
+  FinishLayer(p, out, peak);
 }
 
 void RenderBass(const LayerPlan& p, float* out) {
   modString w = p.wave;
   const int32_t n = p.len;
-  const int32_t fadeIn = p.fadeIn > n ? n : p.fadeIn;
-  const int32_t fadeOut = 3000 > n ? n : 3000;
-  Resonator resonator(1600.0f, 0.9f, 1.0f);  // fully wet
+  const Fades fades = BassFades(p);
+  Resonator resonator = kBassResonator;
   Peak peak;
   int32_t j = 0;
   // Resonance, then the fade, then the peak; normalisation and the high-pass after.
   WaveRun(w, p.Calls(), [&](float v) {
-    const float y = Fade(resonator(v), j, n, fadeIn, fadeOut);
+    const float y = Fade(resonator(v), j, n, fades.in, fades.out);
     peak(y);
     out[j++] = y;
   });
-  ScaleAndHighPass(out, n, peak, p.peak, 0.975f);
+  FinishLayer(p, out, peak);
 }
 
 }  // namespace

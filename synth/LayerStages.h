@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "synth/Layer.h"
 #include "synth/Rounding.h"
 #include "synth/Simd.h"
 #include "synth/modString.h"
@@ -74,9 +75,8 @@ struct Resonator {
   double mix;
   double a = 0.0;
   double b = 0.0;
-  Resonator(float freq, float fb, float m) : d(freq / 7019.0), feedback(fb), mix(m) {
-    if (d > 2.0) d = 2.0;
-  }
+  constexpr Resonator(float freq, float fb, float m)
+      : d(freq / 7019.0 > 2.0 ? 2.0 : freq / 7019.0), feedback(fb), mix(m) {}
   float operator()(float in) {
     const double x = in;
     b = (b + d * a) + x;
@@ -84,6 +84,29 @@ struct Resonator {
     return Single((1.0 - mix) * x + mix * b);
   }
 };
+
+// The settings of the tonal kinds' effects, for every renderer that fuses them. The bass layer's
+// resonance: FxResonator(1600, 0.9, 1), fully wet.
+inline constexpr Resonator kBassResonator(1600.0f, 0.9f, 1.0f);
+
+// A cubic or arc layer's FxDecay factor and FxHighPass pole.
+struct Tone {
+  double factor;
+  double pole;
+};
+inline Tone ToneOf(const LayerPlan& p) {
+  if (p.kind == LayerKind::kCubic) return {0.999985, 0.92f};
+  return {ArcDecayFactor(p.voiceFreq), 0.8f};
+}
+
+// A bass layer's fade-in and fade-out, cut to the layer.
+struct Fades {
+  int32_t in;
+  int32_t out;
+};
+inline Fades BassFades(const LayerPlan& p) {
+  return {p.fadeIn > p.len ? p.len : p.fadeIn, 3000 > p.len ? p.len : 3000};
+}
 
 // The largest magnitude seen, as FxNormalize finds it.
 struct Peak {
@@ -112,6 +135,10 @@ void ScaleAndFade(float* out, int32_t n, const Peak& peak, float target, int32_t
 // FxFade, several samples at a time on the vector paths.
 void FadeBuffer(float* out, int32_t n, int32_t fadeIn, int32_t fadeOut,
                 SimdPath path = BestSimdPath());
+
+// The passes that need the whole tonal layer, its peak known: the normalisation and what
+// follows it for the layer's kind.
+void FinishLayer(const LayerPlan& p, float* out, const Peak& peak, SimdPath path = BestSimdPath());
 
 // FxNormalize to `target`, then FxHighPass(k), in one pass.
 inline void ScaleAndHighPass(float* out, int32_t n, const Peak& peak, float target, float k) {

@@ -136,15 +136,14 @@ struct Lanes {
     factor[l] = 1.0;
     pole[l] = 0.0;
     fadeIn[l] = fadeOut[l] = 0;
-    if (p.kind == LayerKind::kCubic) {
-      factor[l] = 0.999985;
-      pole[l] = 0.92f;
-    } else if (p.kind == LayerKind::kArc) {
-      factor[l] = ArcDecayFactor(p.voiceFreq);
-      pole[l] = 0.8f;
+    if (p.kind == LayerKind::kBass) {
+      const stages::Fades fades = stages::BassFades(p);
+      fadeIn[l] = fades.in;
+      fadeOut[l] = fades.out;
     } else {
-      fadeIn[l] = p.fadeIn > p.len ? p.len : p.fadeIn;
-      fadeOut[l] = 3000 > p.len ? p.len : 3000;
+      const stages::Tone tone = stages::ToneOf(p);
+      factor[l] = tone.factor;
+      pole[l] = tone.pole;
     }
   }
 
@@ -152,20 +151,12 @@ struct Lanes {
   void Idle(int l) {
     lane[l].active = false;
     skip[l] = calls[l] = samples[l] = 0;
-    last[l] = 0;
   }
 
   void Finish(int l) {
-    const LaneJob& s = lane[l];
-    const LayerPlan& p = *s.job.plan;
-    stages::Peak pk;
-    pk.m = peak[l];
-    if (p.kind == LayerKind::kBass) {
-      stages::ScaleAndHighPass(s.job.out, p.len, pk, p.peak, 0.975f);
-    } else {
-      stages::ScaleAndFade(s.job.out, p.len, pk, 0.1f, 50,
-                           p.kind == LayerKind::kCubic ? 6000 : 5000, SimdPath::kAvx512);
-    }
+    stages::Peak peak;
+    peak.m = this->peak[l];
+    stages::FinishLayer(*lane[l].job.plan, lane[l].job.out, peak, SimdPath::kAvx512);
   }
 };
 
@@ -276,15 +267,13 @@ struct BassStage {
 
   [[gnu::target("avx512f,avx512dq,avx512vl"), gnu::always_inline]] F8 operator()(F8 in, V8i at,
                                                                                  I8 live) {
-    constexpr double kMix = 1.0f;
-    const double d = 1600.0f / 7019.0;
-    const double feedback = 0.9f;
+    constexpr stages::Resonator kRes = stages::kBassResonator;
     const D8 x = ToD(in);
-    const D8 b = (rb + d * ra) + x;
-    const D8 a = (ra - d * b) * feedback;
+    const D8 b = (rb + kRes.d * ra) + x;
+    const D8 a = (ra - kRes.d * b) * kRes.feedback;
     rb = live ? b : rb;
     ra = live ? a : ra;
-    F8 v = ToF((1.0 - kMix) * x + kMix * b);
+    F8 v = ToF((1.0 - kRes.mix) * x + kRes.mix * b);
     if (fades) {
       const V8i fromEnd = length - at;
       const D8 faded =
