@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <thread>
 
-#include "song/Synthesize.h"
-#include "synth/Simd.h"
+#include "base/Simd.h"
+#include "render/Synthesize.h"
 
 namespace quom {
 

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "song/NoteList.h"
+#include "score/NoteList.h"
 
 namespace quom {
 

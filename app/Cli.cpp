@@ -19,9 +19,9 @@
 #include "app/NoteListFile.h"
 #include "app/TerminalProgress.h"
 #include "app/WavExport.h"
+#include "render/Synthesize.h"
 #include "resources/EmbeddedScore.h"
-#include "song/NoteText.h"
-#include "song/Synthesize.h"
+#include "score/NoteText.h"
 
 namespace quom {
 

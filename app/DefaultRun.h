@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "song/NoteList.h"
+#include "score/NoteList.h"
 
 namespace quom {
 

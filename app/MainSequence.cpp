@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "song/Synthesize.h"
+#include "render/Synthesize.h"
 
 namespace quom {
 

@@ -7,7 +7,7 @@
 
 #include "app/ProgressDisplay.h"
 #include "audio/modDS.h"
-#include "song/NoteList.h"
+#include "score/NoteList.h"
 
 namespace quom {
 

@@ -10,9 +10,9 @@
 #include <variant>
 
 #include "app/Errors.h"
-#include "song/Budget.h"
-#include "song/Engine.h"
-#include "song/NoteText.h"
+#include "render/Budget.h"
+#include "render/Engine.h"
+#include "score/NoteText.h"
 
 namespace quom {
 

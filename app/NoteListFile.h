@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "song/NoteList.h"
+#include "score/NoteList.h"
 
 namespace quom {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "synth/Rounding.h"
+#include "base/Rounding.h"
 
 namespace quom {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "song/Progress.h"
+#include "base/Progress.h"
 
 namespace quom {
 

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "song/Progress.h"
+#include "base/Progress.h"
 
 namespace quom {
 

@@ -9,7 +9,7 @@
 #include <stdexcept>
 
 #include "app/Errors.h"
-#include "song/modGen.h"
+#include "units/modGen.h"
 
 namespace quom {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/OutputFile.h"
-#include "song/Synthesize.h"
+#include "render/Synthesize.h"
 
 namespace quom {
 

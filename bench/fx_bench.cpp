@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "fx/modFX.h"
-#include "synth/modTools.h"
+#include "base/modTools.h"
+#include "units/modFX.h"
 
 namespace quom {
 namespace {

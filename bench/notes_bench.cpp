@@ -4,10 +4,10 @@
 
 #include <vector>
 
+#include "render/Engine.h"
+#include "render/NotePlan.h"
 #include "resources/EmbeddedScore.h"
-#include "song/Engine.h"
-#include "song/NotePlan.h"
-#include "synth/LayerLanes.h"
+#include "voices/LayerLanes.h"
 
 namespace quom {
 namespace {

@@ -3,9 +3,9 @@
 
 #include <vector>
 
-#include "song/Engine.h"
-#include "synth/Vibrato.h"
-#include "synth/modString.h"
+#include "render/Engine.h"
+#include "units/Vibrato.h"
+#include "units/modString.h"
 
 namespace quom {
 namespace {

@@ -4,9 +4,9 @@
 
 #include <vector>
 
-#include "samples/modPlate.h"
-#include "samples/modSamples.h"
-#include "song/Engine.h"
+#include "render/Engine.h"
+#include "units/modPlate.h"
+#include "voices/modSamples.h"
 
 namespace quom {
 namespace {

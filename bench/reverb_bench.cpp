@@ -4,9 +4,9 @@
 
 #include <vector>
 
-#include "fx/modFXMaster.h"
-#include "fx/modFXReverb.h"
-#include "synth/modTools.h"
+#include "base/modTools.h"
+#include "units/modFXMaster.h"
+#include "units/modFXReverb.h"
 
 namespace quom {
 namespace {

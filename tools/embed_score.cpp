@@ -12,8 +12,8 @@
 #include <string>
 #include <variant>
 
-#include "song/NoteList.h"
-#include "song/NoteText.h"
+#include "score/NoteList.h"
+#include "score/NoteText.h"
 
 namespace {
 

@@ -9,13 +9,13 @@
 #include <variant>
 #include <vector>
 
-#include "fx/modFXMaster.h"
-#include "song/Budget.h"
-#include "song/Engine.h"
-#include "song/NotePlan.h"
-#include "song/NoteText.h"
-#include "synth/LayerLanes.h"
-#include "synth/modGenDrum.h"
+#include "render/Budget.h"
+#include "render/Engine.h"
+#include "render/NotePlan.h"
+#include "score/NoteText.h"
+#include "units/modFXMaster.h"
+#include "voices/LayerLanes.h"
+#include "voices/modGenDrum.h"
 
 namespace quom::fuzz {
 

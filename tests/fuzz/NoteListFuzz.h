@@ -18,7 +18,7 @@
 #include <span>
 #include <string>
 
-#include "song/NoteList.h"
+#include "score/NoteList.h"
 
 namespace quom::fuzz {
 

@@ -1,0 +1,21 @@
+// The sample bank and the notes, built and rendered together on worker threads.
+#pragma once
+
+#include <functional>
+#include <span>
+
+#include "base/Simd.h"
+#include "render/Engine.h"
+
+namespace quom {
+
+// BuildSamples then RenderSong, to the bit: the same bank, bus, generator state and progress
+// calls (made from the calling thread, in the same order), computed on `threads` worker threads
+// with the vector kernels of `path`. `samplesBuilt` runs on the calling thread once the bank is
+// complete, while the notes may still be rendering. If a progress call throws, the workers stop
+// and the exception is passed on.
+void BuildSamplesAndRenderSong(Engine& e, std::span<const NoteRec> notes, float SecPerTick,
+                               int threads, const std::function<void()>& samplesBuilt = {},
+                               SimdPath path = BestSimdPath());
+
+}  // namespace quom

@@ -1,0 +1,385 @@
+// The quom program driven from outside: files it writes read back with libsndfile, the failures
+// it reports, and what it leaves behind.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "render/Synthesize.h"
+#include "tests/TestScores.h"
+
+namespace quom {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadText(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A scratch folder per test: `work` is where the program runs and writes, `capture` holds its
+// standard output and error, so that a listing of `work` shows exactly what the program left.
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "quom-cli-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    work_ = root_ / "work";
+    fs::create_directory(work_);
+    fs::create_directory(root_ / "capture");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  RunResult Run(const std::vector<std::string>& args) {
+    const fs::path outPath = root_ / "capture" / "stdout";
+    const fs::path errPath = root_ / "capture" / "stderr";
+    std::vector<std::string> argv = {QUOM_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const pid_t pid = fork();
+    if (pid == 0) {
+      std::vector<char*> cargv;
+      for (std::string& a : argv)
+        cargv.push_back(a.data());
+      cargv.push_back(nullptr);
+      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0 || err < 0 || chdir(work_.c_str()) != 0) _exit(127);
+      dup2(out, 1);
+      dup2(err, 2);
+      alarm(kRunLimitSeconds);  // a hang ends in SIGALRM, which fails the test
+      if (fileSizeLimit_ > 0) {
+        // Files may grow only so far: the writes past it fail as on a full disk.
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{fileSizeLimit_, fileSizeLimit_};
+        setrlimit(RLIMIT_FSIZE, &limit);
+      }
+      execv(cargv[0], cargv.data());
+      _exit(127);
+    }
+    RunResult r;
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    r.out = ReadText(outPath);
+    r.err = ReadText(errPath);
+    return r;
+  }
+
+  void WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::ofstream(work_ / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  }
+
+  // Every file under `work`, as paths relative to it.
+  std::vector<std::string> Listing() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(work_)) {
+      names.push_back(fs::relative(entry.path(), work_).string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  static constexpr unsigned kRunLimitSeconds = 300;  // a render under the sanitizers is slow
+  rlim_t fileSizeLimit_ = 0;                         // bytes; 0 for none
+  fs::path root_;
+  fs::path work_;
+};
+
+// What the engine holds at each stage of an in-process render.
+struct Stages : StageObserver {
+  std::vector<std::vector<float>> samples;
+  std::vector<MixFrame> dry;
+  std::vector<MixFrame> wet;
+  void SamplesBuilt(const Engine& e) override {
+    const modSamples& s = e.samples;
+    samples = {s.SmpNoise,    s.SmpKick,     s.SmpPlateSmall,
+               s.SmpPlateMid, s.SmpPlateBig, s.SmpPlateBigLow};
+  }
+  void NotesMixed(const Engine& e) override { dry = e.gen.MixBuf; }
+  void ReverbAdded(const Engine& e) override { wet = e.gen.MixBuf; }
+};
+
+struct Sound {
+  SF_INFO info{};
+  std::vector<int16_t> pcm;
+  std::vector<float> floats;
+};
+
+Sound ReadSound(const fs::path& p, bool asFloat) {
+  Sound s;
+  SNDFILE* f = sf_open(p.c_str(), SFM_READ, &s.info);
+  EXPECT_NE(f, nullptr) << p << ": " << sf_strerror(nullptr);
+  if (!f) return s;
+  const size_t n = static_cast<size_t>(s.info.frames) * static_cast<size_t>(s.info.channels);
+  if (asFloat) {
+    s.floats.resize(n);
+    EXPECT_EQ(sf_readf_float(f, s.floats.data(), s.info.frames), s.info.frames);
+  } else {
+    s.pcm.resize(n);
+    EXPECT_EQ(sf_readf_short(f, s.pcm.data(), s.info.frames), s.info.frames);
+  }
+  sf_close(f);
+  return s;
+}
+
+bool SameFloats(const float* a, const float* b, size_t n) {
+  return std::memcmp(a, b, n * sizeof(float)) == 0;
+}
+
+void ExpectBus(const Sound& s, const std::vector<MixFrame>& bus, const char* name) {
+  ASSERT_EQ(s.info.channels, 3) << name;
+  ASSERT_EQ(static_cast<size_t>(s.info.frames), bus.size()) << name;
+  std::vector<float> flat;
+  for (const MixFrame& m : bus)
+    flat.insert(flat.end(), {m.L, m.R, m.Send});
+  EXPECT_TRUE(SameFloats(s.floats.data(), flat.data(), flat.size())) << name;
+}
+
+TEST_F(Cli, WritesExactlyWhatTheEngineRenders) {
+  const std::vector<NoteRec> notes = test::AllInstrumentsScore();
+  WriteBytes("score.bin", EncodeNoteList(notes));
+  Stages stages;
+  Engine e;
+  const std::vector<int16_t> pcm = Synthesize(e, notes, &stages);
+
+  const RunResult r = Run({"--score", "score.bin", "--wav", "out.wav", "--stems", "stems"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");  // no progress line when standard error is not a terminal
+
+  const Sound wav = ReadSound(work_ / "out.wav", false);
+  EXPECT_EQ(wav.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  EXPECT_EQ(wav.info.channels, 2);
+  EXPECT_EQ(wav.info.samplerate, 44100);
+  EXPECT_TRUE(wav.pcm == pcm);
+
+  const char* kSampleStems[] = {"SmpNoise.wav",    "SmpKick.wav",     "SmpPlateSmall.wav",
+                                "SmpPlateMid.wav", "SmpPlateBig.wav", "SmpPlateBigLow.wav"};
+  for (size_t i = 0; i < std::size(kSampleStems); ++i) {
+    const Sound s = ReadSound(work_ / "stems" / kSampleStems[i], true);
+    EXPECT_EQ(s.info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT) << kSampleStems[i];
+    EXPECT_EQ(s.info.channels, 1);
+    ASSERT_EQ(s.floats.size(), stages.samples[i].size()) << kSampleStems[i];
+    EXPECT_TRUE(SameFloats(s.floats.data(), stages.samples[i].data(), s.floats.size()))
+        << kSampleStems[i];
+  }
+  ExpectBus(ReadSound(work_ / "stems" / "mix-dry.wav", true), stages.dry, "mix-dry.wav");
+  ExpectBus(ReadSound(work_ / "stems" / "mix-wet.wav", true), stages.wet, "mix-wet.wav");
+
+  // FLAC is lossless. Bytes that fill no record are ignored, with a warning.
+  std::vector<uint8_t> trailing = EncodeNoteList(notes);
+  trailing.insert(trailing.end(), {1, 2, 3});
+  WriteBytes("score.bin", trailing);
+  const RunResult flac = Run({"--score", "score.bin", "--wav", "out.FLAC"});
+  ASSERT_EQ(flac.status, 0) << flac.err;
+  EXPECT_NE(flac.err.find("warning"), std::string::npos) << flac.err;
+  EXPECT_NE(flac.err.find("3 bytes"), std::string::npos) << flac.err;
+  const Sound f = ReadSound(work_ / "out.FLAC", false);
+  EXPECT_EQ(f.info.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+  EXPECT_TRUE(f.pcm == pcm);
+
+  std::vector<std::string> expected = {"out.FLAC", "out.wav", "score.bin", "stems"};
+  for (const char* name : kSampleStems)
+    expected.push_back(std::string("stems/") + name);
+  expected.push_back("stems/mix-dry.wav");
+  expected.push_back("stems/mix-wet.wav");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Listing(), expected);
+}
+
+TEST_F(Cli, FailuresSayWhyAndLeaveNoFile) {
+  WriteBytes("good.bin", EncodeNoteList(test::AllInstrumentsScore()));
+  WriteBytes("short.bin", {0x00, 0x00, 0x04});
+  WriteBytes("bad.bin",
+             EncodeNoteList(std::vector<NoteRec>{{0, 4, 60, 100, 25}, {8, 0, 60, 100, 25}}));
+  fs::create_directory(work_ / "taken.wav");
+  std::ofstream(work_ / "bad.txt") << "# start length note velocity instrument\n"
+                                   << "0 4 60 100 25\n\n"
+                                   << "12 4 sixty 100 25\n";
+  // Too short to hold a record.
+  WriteBytes("empty.bin", {});
+  WriteBytes("one.bin", {0x00});
+  WriteBytes("six.bin", {0x00, 0x00, 0x04, 0x00, 60, 100});
+  std::ofstream(work_ / "empty.txt") << "# nothing but a comment\n\n";
+  // Records that break the invariants, and lines that are not records.
+  WriteBytes("negative.bin", EncodeNoteList(std::vector<NoteRec>{{-1, 4, 60, 100, 25}}));
+  WriteBytes("late.bin",
+             EncodeNoteList(std::vector<NoteRec>{{0, 4, 60, 100, 25}, {32000, 768, 60, 100, 25}}));
+  std::ofstream(work_ / "negative.txt") << "0 4 60 100 25\n# a comment\n-3 4 60 100 25\n";
+  std::ofstream(work_ / "few.txt") << "0 4 60 100 25\n4 4 60 100\n";
+  std::ofstream(work_ / "many.txt") << "0 4 60 100 25 1\n";
+  std::ofstream(work_ / "huge.txt") << "0 4 60 100 25\n0 32767 60 100 26\n";
+  // Outputs that cannot be written: a pipe, and a folder without write permission (the system's
+  // own for root, who may write anywhere else).
+  ASSERT_EQ(mkfifo((work_ / "pipe.wav").c_str(), 0644), 0);
+  std::string locked = "/sys/quom-cli-test.wav";
+  if (geteuid() != 0) {
+    fs::create_directory(work_ / "locked");
+    fs::permissions(work_ / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    locked = "locked/out.wav";
+  }
+  const std::vector<std::string> before = Listing();
+
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> said;  // each must appear in the message
+  };
+  const Case cases[] = {
+      {{"--score", "missing.bin", "--wav", "out.wav"}, 2, {"missing.bin", "No such file"}},
+      {{"--score", "short.bin", "--wav", "out.wav"}, 2, {"short.bin", "no note record"}},
+      {{"--score", "empty.bin", "--wav", "out.wav"}, 2, {"empty.bin", "no note record"}},
+      {{"--score", "one.bin", "--wav", "out.wav"}, 2, {"one.bin", "(1 bytes"}},
+      {{"--score", "six.bin", "--wav", "out.wav"}, 2, {"six.bin", "(6 bytes"}},
+      {{"--score", "empty.txt", "--wav", "out.wav"}, 2, {"empty.txt", "no note record"}},
+      {{"--score", "negative.bin", "--wav", "out.wav"}, 2, {"record 0", "Start -1 is negative"}},
+      {{"--score", "late.bin", "--wav", "out.wav"}, 2, {"record 1", "32768", "32767"}},
+      {{"--score", "negative.txt", "--wav", "out.wav"}, 2, {"line 3 (record 1)", "Start -3"}},
+      {{"--score", "few.txt", "--wav", "out.wav"}, 2, {"few.txt", "line 2", "found 4"}},
+      {{"--score", "many.txt", "--wav", "out.wav"}, 2, {"many.txt", "line 1", "found 6"}},
+      {{"--score", "huge.txt", "--wav", "out.wav"},
+       2,
+       {"huge.txt", "too large", "record 1", "52,550,350 samples", "limit is 2,650,000"}},
+      {{"--score", "/dev/zero", "--wav", "out.wav"}, 2, {"/dev/zero", "larger than 64 MiB"}},
+      {{"--score", "good.bin", "--wav", "pipe.wav"}, 1, {"pipe.wav", "not a regular file"}},
+      {{"--score", "good.bin", "--wav", locked}, 1, {locked}},
+      {{"--score", "bad.bin", "--wav", "out.wav"}, 2, {"bad.bin", "record 1", "Length"}},
+      {{"--score", "bad.txt", "--wav", "out.wav"}, 2, {"bad.txt", "line 4"}},
+      {{"--score", ".", "--wav", "out.wav"}, 2, {"'.'"}},
+      {{"--score", "good.bin", "--wav", "out.mp3"}, 2, {"out.mp3", ".wav or .flac"}},
+      {{"--score", "good.bin", "--wav", "no/such/dir/out.wav"}, 1, {"no/such/dir/out.wav"}},
+      {{"--score", "good.bin", "--wav", "taken.wav"}, 1, {"taken.wav", "folder"}},
+      {{"--score", "good.bin", "--wav", "out.wav", "--stems", "good.bin"}, 1, {"good.bin"}},
+      {{"--wav"}, 2, {"--wav"}},
+      {{"--loud"}, 2, {"--loud"}},
+      {{"extra"}, 2, {"extra"}},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args)
+      line += " " + a;
+    const RunResult r = Run(c.args);
+    EXPECT_EQ(r.status, c.status) << "quom" << line << "\n" << r.err;
+    EXPECT_EQ(r.err.rfind("quom: ", 0), 0u) << "quom" << line << "\n" << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "quom" << line << "\n" << r.err;
+    for (const std::string& s : c.said) {
+      EXPECT_NE(r.err.find(s), std::string::npos) << "quom" << line << ": no '" << s << "' in\n"
+                                                  << r.err;
+    }
+    EXPECT_EQ(Listing(), before) << "quom" << line << " left files behind";
+  }
+}
+
+// Velocities, notes and codes at the ends of their byte ranges are valid records: they render
+// (the unknown codes as nothing) and leave the notes around them as they were. A size that is not
+// a multiple of 7 renders its whole records, with one warning.
+TEST_F(Cli, RecordsAtTheEndsOfTheirRangesRender) {
+  std::vector<NoteRec> notes;
+  for (const uint8_t code : {24, 25, 26, 27, 37, 127, 0, 23, 38, 126, 128, 255}) {
+    for (const uint8_t note : {0, 255}) {
+      for (const uint8_t velocity : {0, 255})
+        notes.push_back({4, 4, note, velocity, code});
+    }
+  }
+  notes.push_back({20, 8, 60, 100, 25});  // the last note: 0.73 .. 1.02 s
+  std::vector<uint8_t> bytes = EncodeNoteList(notes);
+  bytes.insert(bytes.end(), {1, 2, 3});
+  WriteBytes("edges.bin", bytes);
+
+  const RunResult r = Run({"--score", "edges.bin", "--wav", "out.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  EXPECT_NE(r.err.find("3 bytes that fill no record"), std::string::npos) << r.err;
+  const Sound wav = ReadSound(work_ / "out.wav", false);
+  ASSERT_GT(wav.pcm.size(), 2u * 46000u);
+  int last = 0;
+  for (size_t i = 2 * 33000; i < 2 * 45000; ++i)
+    last = std::max(last, std::abs(static_cast<int>(wav.pcm[i])));
+  EXPECT_GT(last, 1000) << "the note after the extreme ones is silent";
+}
+
+// A disk that fills up during the write: the failure is named, and neither the file nor its
+// temporary remains. Simulated by a limit on the file size, and with a tiny memory file system
+// where one may be mounted.
+TEST_F(Cli, AFullDiskFailsTheWriteAndLeavesNothing) {
+  WriteBytes("notes.bin", EncodeNoteList(std::vector<NoteRec>{{0, 4, 60, 100, 25}}));
+  const std::vector<std::string> before = Listing();
+  fileSizeLimit_ = 64 * 1024;
+  // The first stage file (128 kB) already fails; the folder made for it goes too.
+  const RunResult limited =
+      Run({"--score", "notes.bin", "--wav", "out.wav", "--stems", "new/stems"});
+  fileSizeLimit_ = 0;
+  EXPECT_EQ(limited.status, 1) << limited.err;
+  EXPECT_EQ(limited.err.rfind("quom: cannot write 'new/stems/SmpNoise.wav'", 0), 0u) << limited.err;
+  EXPECT_EQ(std::count(limited.err.begin(), limited.err.end(), '\n'), 1) << limited.err;
+  EXPECT_EQ(Listing(), before);
+
+  const fs::path small = root_ / "small";
+  fs::create_directory(small);
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a file system here (" << std::strerror(errno)
+                 << "); the size limit stood in for a full disk";
+  }
+  const RunResult full = Run({"--score", "notes.bin", "--wav", (small / "out.wav").string()});
+  EXPECT_EQ(full.status, 1) << full.err;
+  EXPECT_NE(full.err.find(small / "out.wav"), std::string::npos) << full.err;
+  EXPECT_EQ(std::count(full.err.begin(), full.err.end(), '\n'), 1) << full.err;
+  EXPECT_TRUE(fs::is_empty(small));
+  umount(small.c_str());
+}
+
+TEST_F(Cli, PrintsScoresAsTextAndReadsThemBack) {
+  const RunResult embedded = Run({"--print-score"});
+  ASSERT_EQ(embedded.status, 0) << embedded.err;
+  EXPECT_EQ(std::count(embedded.out.begin(), embedded.out.end(), '\n'), 1 + 2398);
+
+  // Text in, text out, and the same list as its binary form.
+  std::ofstream(work_ / "piece.txt") << embedded.out;
+  const RunResult again = Run({"--score", "piece.txt", "--print-score"});
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out, embedded.out);
+
+  const std::vector<NoteRec> notes = test::AllInstrumentsScore();
+  WriteBytes("notes.bin", EncodeNoteList(notes));
+  const RunResult fromBinary = Run({"--score", "notes.bin", "--print-score"});
+  ASSERT_EQ(fromBinary.status, 0) << fromBinary.err;
+  std::ofstream(work_ / "notes.txt") << fromBinary.out;
+  const RunResult fromText = Run({"--score", "notes.txt", "--print-score"});
+  EXPECT_EQ(fromText.out, fromBinary.out);
+}
+
+TEST_F(Cli, HelpAndVersion) {
+  const RunResult help = Run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* s : {"--wav", "--stems", "--score", "Examples", "Exit status"}) {
+    EXPECT_NE(help.out.find(s), std::string::npos) << s;
+  }
+  const RunResult version = Run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("quom ") + QUOM_VERSION + "\n");
+}
+
+}  // namespace
+}  // namespace quom

@@ -1,0 +1,155 @@
+// Planned layers: the fast renderer against the literal one, and planning against playing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "render/Engine.h"
+#include "render/NotePlan.h"
+#include "tests/TestScores.h"
+#include "units/modFX.h"
+#include "voices/LayerLanes.h"
+#include "voices/LayerStages.h"
+
+namespace quom {
+namespace {
+
+// Tonal notes across the whole range of pitch, velocity and length a list can hold.
+std::vector<NoteRec> TonalExtremes() {
+  std::vector<NoteRec> notes;
+  for (int code : {24, 25, 26, 32}) {
+    for (int note : {0, 18, 45, 74, 100, 255}) {
+      for (int velocity : {0, 42, 127, 255}) {
+        const int16_t length = static_cast<int16_t>(1 + (note * 7 + velocity) % 60);
+        notes.push_back({static_cast<int16_t>(note % 7), length, static_cast<uint8_t>(note),
+                         static_cast<uint8_t>(velocity), static_cast<uint8_t>(code)});
+      }
+    }
+  }
+  return notes;
+}
+
+TEST(Layers, FastRenderingMatchesLiteralBitForBit) {
+  Engine e;
+  InitMix(e);
+  const SongPlan plan = PlanSong(e, TonalExtremes(), kSecPerTick);
+  ASSERT_GT(plan.layers.size(), 200u);
+  for (size_t i = 0; i < plan.layers.size(); ++i) {
+    const LayerPlan& p = plan.layers[i];
+    std::vector<float> literal(p.len), fast(p.len);
+    modString w = p.wave;
+    RenderLayerLiteral(p, w, e.samples, literal.data());
+    RenderLayerFast(p, e.samples, fast.data());
+    ASSERT_EQ(std::memcmp(literal.data(), fast.data(), p.len * sizeof(float)), 0)
+        << "layer " << i << " (kind " << static_cast<int>(p.kind) << ", len " << p.len << ")";
+  }
+}
+
+// Renders the list's layers through the lanes of every vector path, ending and starting at their
+// own times, and compares each with the layer rendered alone.
+void ExpectLanesMatchAlone(const std::vector<NoteRec>& notes) {
+  Engine e;
+  InitMix(e);
+  const SongPlan plan = PlanSong(e, notes, kSecPerTick);
+  std::vector<std::vector<float>> alone(plan.layers.size());
+  for (size_t i = 0; i < plan.layers.size(); ++i) {
+    alone[i].resize(plan.layers[i].len);
+    RenderLayerFast(plan.layers[i], e.samples, alone[i].data());
+  }
+  for (SimdPath path : AvailableSimdPaths()) {
+    std::vector<std::vector<float>> lanes(plan.layers.size());
+    size_t taken = 0;
+    size_t finished = 0;
+    RenderLayersInLanes(
+        [&](LayerJob& job) {
+          if (taken == plan.layers.size()) return false;
+          lanes[taken].resize(plan.layers[taken].len);
+          job = {&plan.layers[taken], lanes[taken].data(), taken};
+          ++taken;
+          return true;
+        },
+        [&](const LayerJob&) { ++finished; }, path);
+    EXPECT_EQ(finished, plan.layers.size());
+    for (size_t i = 0; i < plan.layers.size(); ++i) {
+      ASSERT_EQ(std::memcmp(alone[i].data(), lanes[i].data(), alone[i].size() * sizeof(float)), 0)
+          << "layer " << i << " on the " << SimdPathName(path) << " path";
+    }
+  }
+}
+
+TEST(Layers, LanesRenderEveryLayerAsAloneBitForBitOnEveryPath) {
+  ExpectLanesMatchAlone(TonalExtremes());
+  // A hundred and sixty notes of every tonal kind at random pitches, loudness and lengths, from one
+  // tick to four beats, so that the lanes' layers start and end at every offset of a chunk.
+  std::vector<NoteRec> notes;
+  uint32_t seed = 12345;
+  auto next = [&](uint32_t n) {
+    seed = seed * 1664525u + 1013904223u;
+    return (seed >> 8) % n;
+  };
+  const uint8_t codes[] = {24, 25, 26, 32};
+  for (int i = 0; i < 160; ++i) {
+    notes.push_back({static_cast<int16_t>(next(200)), static_cast<int16_t>(1 + next(60)),
+                     static_cast<uint8_t>(next(110)), static_cast<uint8_t>(next(128)),
+                     codes[next(4)]});
+  }
+  ExpectLanesMatchAlone(notes);
+}
+
+TEST(Layers, NormaliseAndFadeOnEveryPath) {
+  modTools t;
+  RndSeed(t, 5);
+  // Lengths around the fades, overlapping fades, fades longer than the buffer, a silent buffer.
+  const int32_t lengths[] = {1, 7, 49, 50, 51, 99, 5000, 5050, 6049, 6050, 6051, 12345};
+  for (int32_t n : lengths) {
+    std::vector<float> source(n);
+    for (float& v : source)
+      v = static_cast<float>(RndBrown(t));
+    for (bool silent : {false, true}) {
+      if (silent) std::fill(source.begin(), source.end(), 0.0f);
+      stages::Peak peak;
+      for (float v : source)
+        peak(v);
+      std::vector<float> reference = source;
+      FxNormalize(reference.data(), n, 0.1f);
+      FxFade(reference.data(), n, 50, 6000);
+      for (SimdPath path : AvailableSimdPaths()) {
+        std::vector<float> out = source;
+        stages::ScaleAndFade(out.data(), n, peak, 0.1f, 50, 6000, path);
+        ASSERT_EQ(std::memcmp(out.data(), reference.data(), n * sizeof(float)), 0)
+            << "n " << n << " on " << SimdPathName(path);
+      }
+    }
+  }
+}
+
+TEST(Layers, PlanningMakesTheDrawsPlayingMakes) {
+  const std::vector<NoteRec> notes = test::AllInstrumentsScore();
+  Engine played;
+  InitMix(played);
+  played.samples.SmpKick.assign(16384, 0.0f);  // the drums need a bank of the right sizes
+  played.samples.SmpNoise.assign(32768, 0.0f);
+  played.samples.SmpPlateSmall.assign(90200, 0.0f);
+  played.samples.SmpPlateMid.assign(60000, 0.0f);
+  played.samples.SmpPlateBig.assign(150000, 0.0f);
+  played.samples.SmpPlateBigLow.assign(150000, 0.0f);
+  Engine planned = played;
+  RenderSong(played, notes, kSecPerTick);
+  const SongPlan plan = PlanSong(planned, notes, kSecPerTick);
+
+  EXPECT_EQ(planned.tools.UniState, played.tools.UniState);
+  EXPECT_EQ(planned.tools.BrownState, played.tools.BrownState);
+  EXPECT_EQ(planned.tools.BrownLevel, played.tools.BrownLevel);
+  EXPECT_EQ(planned.wave.VibPhase, played.wave.VibPhase);
+  EXPECT_EQ(plan.mixLen, played.gen.MixLen);
+  ASSERT_EQ(plan.noteEnd.size(), notes.size());
+  EXPECT_EQ(plan.noteEnd.back(), plan.layers.size());
+  float total = 0.0f;
+  for (float u : plan.units)
+    total = total + u;
+  EXPECT_EQ(total, played.gen.ProgressTotal);
+}
+
+}  // namespace
+}  // namespace quom

@@ -1,0 +1,94 @@
+// Reverb: two smoothing stages, scatter into the line, gather into the wet buffer, halve.
+#include "units/modFXReverb.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "base/Rounding.h"
+#include "base/modTools.h"
+
+namespace quom {
+
+namespace {
+
+struct WetFrame {
+  float L = 0.0f;
+  float R = 0.0f;
+};
+
+constexpr int32_t kLineMask = kReverbLineLen - 1;
+constexpr double kReverbSeed = 13.0;
+constexpr double kTapGainScale = 0.0007;  // ceiling of tap 0 is 128 * 0.0007 = 0.0896
+constexpr int32_t kProgressEvery = 1024;  // frames between progress reports
+constexpr float kProgressUnits = 0.035f;
+
+}  // namespace
+
+void DrawReverbTaps(modTools& t, ReverbTaps& taps) {
+  RndSeed(t, kReverbSeed);
+  for (int k = 0; k < kReverbTaps; ++k) {
+    taps.TapDelay[k] = RoundToInt32(RndUniform(t) * kReverbLineLen);  // 0 .. 8192
+    // (u * ceiling) * 0.0007, left to right; the ceiling falls from 128 to 64.5.
+    taps.TapGain[k] = Single(RndUniform(t) * (128 - k * 0.5) * kTapGainScale);
+    taps.TapPan[k] = Single(RndUniform(t));
+  }
+}
+
+void FxReverb(Engine& e) {
+  ReverbTaps taps;
+  DrawReverbTaps(e.tools, taps);
+  ReverbFrameByFrame(e, taps);
+}
+
+void ReverbFrameByFrame(Engine& e, const ReverbTaps& taps) {
+  modGen& g = e.gen;
+  const std::array<int32_t, kReverbTaps>& TapDelay = taps.TapDelay;
+  const std::array<float, kReverbTaps>& TapGain = taps.TapGain;
+  const std::array<float, kReverbTaps>& TapPan = taps.TapPan;
+  std::vector<float> ReverbLine(kReverbLineLen, 0.0f);
+  // The last fed frame, MixLen - 8191, writes as far as MixLen + 1 through a tap of delay 8192.
+  std::vector<WetFrame> WetBuf(static_cast<size_t>(g.MixLen > 0 ? g.MixLen : 0) + kReverbLineLen);
+
+  float SendLp = 0.0f;
+  float TapIn = 0.0f;
+  int32_t LinePos = 0;
+  // The last 8190 frames of the send are not fed: the wet tail of the last fed frame must still
+  // fit the buffer.
+  const int32_t lastFrame = g.MixLen - (kReverbLineLen - 1);
+  for (int32_t j = 0; j <= lastFrame; ++j) {
+    const float s = g.MixBuf[j].Send;
+    SendLp = Single(s * 0.3 + SendLp * 0.7);
+    TapIn = Single(TapIn * 0.5 + SendLp);
+
+    for (int k = 0; k < kReverbTaps; ++k) {
+      float& cell = ReverbLine[(LinePos + TapDelay[k]) & kLineMask];  // delay 8192 wraps to 0
+      cell = Single(cell + static_cast<double>(TapIn) * TapGain[k]);
+    }
+
+    LinePos = (LinePos + 1) & kLineMask;
+
+    // The cell that has just come due; each tap sends its share to the right in proportion to
+    // its pan and the rest to the left. (y * gain) is formed first, then the pan weight.
+    const float y = ReverbLine[LinePos];
+    for (int k = 0; k < kReverbTaps; ++k) {
+      WetFrame& w = WetBuf[static_cast<size_t>(j) + TapDelay[k]];
+      const double yg = static_cast<double>(y) * TapGain[k];
+      w.L = Single(w.L + yg * (1.0 - TapPan[k]));
+      w.R = Single(w.R + yg * TapPan[k]);
+    }
+
+    // Halved, not cleared: what stays is read again one lap (8192 frames) later.
+    ReverbLine[LinePos] = ReverbLine[LinePos] * 0.5f;
+
+    if ((j & (kProgressEvery - 1)) == 0) ShowProgress(e, kProgressUnits);
+  }
+
+  // Wet frames from MixLen on are dropped.
+  for (int32_t i = 0; i < g.MixLen; ++i) {
+    g.MixBuf[i].L = Single(g.MixBuf[i].L + static_cast<double>(WetBuf[i].L));
+    g.MixBuf[i].R = Single(g.MixBuf[i].R + static_cast<double>(WetBuf[i].R));
+  }
+}
+
+}  // namespace quom

@@ -1,0 +1,509 @@
+// The plate stepped many samples at a time by vector kernels, to the bit the same as PlateStep.
+//
+// The acceleration and displacement passes could visit the cells in any order; the smoothing
+// pass cannot: it works in place, so a cell must see its left and upper neighbours already
+// smoothed and its right and lower ones not yet (the wrap-around neighbours the other way
+// round). Cells with the same x + y (one anti-diagonal) never read each other, so they can be
+// updated together.
+//
+// The kernels hold the grid skewed for L lanes. Row y = b * L + i (block b, lane i) runs along
+// lane i, one row after the other, and cell (x, y) sits in slot t = b * W + x + i. Every cell of
+// a slot has its left and upper neighbour in slot t - 1 (lane 0 takes the upper one from lane
+// L - 1 of slot t - W + L - 1), its right and lower neighbour in slot t + 1 (lane L - 1 takes the
+// lower one from lane 0 of slot t + W - L + 1). Visiting the slots in ascending order gives every
+// cell the neighbours the row-by-row order gives it:
+//   - column 0 reads its left neighbour (x = W - 1, slot t + W - 1) before it is smoothed and the
+//     last column its right one (x = 0, slot t - W + 1) after, both picked per lane;
+//   - row 0 reads the last row as it was before the pass, and the last row reads row 0 as it is
+//     after: both come from halo copies, below slot 0 (lane L - 1, the last row) and past the last
+//     cell of lane 0 (row 0).
+// A slot of N vectors holds lane i in vector i % N, so that the upper neighbour of vectors 1 to
+// N - 1 is the previous vector of the slot before, unshifted; only vector 0 needs a lane shift.
+//
+// One sweep per step: the acceleration runs W slots ahead of the smoothing (far enough that the
+// smoothing finds every neighbour accelerated, near enough that no displacement it reads has been
+// updated), and each cell's displacement is updated as soon as its velocity is smoothed. Every lane
+// does the same IEEE operations in the same order as PlateStep, with no fused multiply-add, so
+// every vector width gives the same bits.
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "base/VectorTypes.h"
+#include "units/modPlate.h"
+
+namespace quom {
+namespace {
+
+// Lanes s .. s + w - 1 of the concatenation a:b.
+template <int S>
+[[gnu::always_inline]] inline D2 Window(D2 a, D2 b) {
+  return __builtin_shuffle(a, b, I2{S, S + 1});
+}
+template <int S>
+[[gnu::always_inline]] inline D4 Window(D4 a, D4 b) {
+  return __builtin_shuffle(a, b, I4{S, S + 1, S + 2, S + 3});
+}
+template <int S>
+[[gnu::always_inline]] inline D8 Window(D8 a, D8 b) {
+  return __builtin_shuffle(a, b, I8{S, S + 1, S + 2, S + 3, S + 4, S + 5, S + 6, S + 7});
+}
+
+constexpr double kRattleBounce = -0.5;
+constexpr double kDampKeep = 0.5;
+
+// The plate in skewed form for N vectors of w lanes, with its halos and padding on both sides.
+struct SkewedPlate {
+  int32_t W, H, w, N, L;
+  int32_t BW;    // slots taken by one lane's rows: (H / L) * W
+  int32_t last;  // the last slot holding a cell: BW + L - 2
+  // Slots -W .. BW + W + L - 1 are stored; slot t of an array starts at D + t * L and so on.
+  std::vector<double> storage;
+  double* D = nullptr;
+  double* V = nullptr;
+  double* K = nullptr;
+  // Lane masks (all bits set where true), L values per entry, in slot order: the lanes holding a
+  // cell in each of the first L - 1 slots, in any slot between, and in each of the last L - 1.
+  std::vector<int64_t> filled;
+
+  SkewedPlate(int32_t width, int32_t height, int32_t vectorLanes, int32_t vectors)
+      : W(width),
+        H(height),
+        w(vectorLanes),
+        N(vectors),
+        L(vectorLanes * vectors),
+        BW(height / L * width),
+        last(BW + L - 2) {
+    const size_t perArray = static_cast<size_t>(BW + 2 * W + L) * L;
+    storage.assign(3 * perArray + 8, 0.0);  // 8 spare doubles to align to 64 bytes
+    const uintptr_t raw = reinterpret_cast<uintptr_t>(storage.data());
+    double* base = storage.data() + ((64 - raw % 64) % 64) / sizeof(double);
+    const size_t origin = static_cast<size_t>(W) * L;
+    D = base + origin;
+    V = base + perArray + origin;
+    K = base + 2 * perArray + origin;
+
+    filled.assign(static_cast<size_t>(2 * L - 1) * L, 0);
+    for (int32_t i = 0; i < L; ++i) {
+      // Lane i holds a cell in slots i .. i + BW - 1.
+      for (int32_t j = 0; j < 2 * L - 1; ++j) {
+        const int32_t t = j < L ? j : BW + (j - L);
+        if (j == L - 1 || (i <= t && i >= t - BW + 1)) filled[j * L + Element(i)] = -1;
+      }
+    }
+  }
+
+  // Where lane i sits in its slot.
+  int32_t Element(int32_t i) const { return i % N * w + i / N; }
+
+  const int64_t* Filled(int32_t t) const {
+    const int32_t j = t < L - 1 ? t : t < BW ? L - 1 : L + (t - BW);
+    return filled.data() + j * L;
+  }
+
+  // Every cell of the row-major arrays with its place here, row by row.
+  template <typename F>
+  void ForEachCell(F&& f) const {
+    for (int32_t b = 0; b < H / L; ++b) {
+      for (int32_t i = 0; i < L; ++i) {
+        const size_t row = static_cast<size_t>(b * L + i) * W;
+        const ptrdiff_t first = static_cast<ptrdiff_t>(b * W + i) * L + Element(i);
+        for (int32_t x = 0; x < W; ++x)
+          f(row + x, first + static_cast<ptrdiff_t>(x) * L);
+      }
+    }
+  }
+
+  void Load(const modPlate& p) {
+    ForEachCell([&](size_t c, ptrdiff_t o) {
+      D[o] = p.PlateDisp[c];
+      V[o] = p.PlateVel[c];
+      K[o] = p.PlateK[c];
+    });
+  }
+
+  void Save(modPlate& p) const {
+    ForEachCell([&](size_t c, ptrdiff_t o) {
+      p.PlateDisp[c] = D[o];
+      p.PlateVel[c] = V[o];
+    });
+  }
+};
+
+template <typename V, int N>
+struct Kernel {
+  static constexpr int kW = sizeof(V) / sizeof(double);  // lanes per vector
+  static constexpr int L = N * kW;                       // lanes per slot
+  using M = decltype(V{} < V{});
+
+  SkewedPlate& s;
+  const int32_t W;
+  const int32_t BW;
+  const double keep;
+  const double spread;
+  M lane[N];      // the lane each element holds
+  M oneLane[kW];  // element e alone set
+
+  Kernel(SkewedPlate& plate, double keepShare, double spreadShare)
+      : s(plate), W(plate.W), BW(plate.BW), keep(keepShare), spread(spreadShare) {
+    for (int k = 0; k < N; ++k) {
+      for (int j = 0; j < kW; ++j)
+        lane[k][j] = j * N + k;
+    }
+    for (int e = 0; e < kW; ++e) {
+      for (int j = 0; j < kW; ++j)
+        oneLane[e][j] = j == e ? -1 : 0;
+    }
+  }
+
+  // The four-neighbour sums of slot t of array a (left, right, previous row, next row, rounded
+  // in this order), given slots t - 1 and t + 1; the lanes of column 0 and the last column take
+  // their left or right neighbour from slot t + W - 1 or t - W + 1 instead, and vector 0's upper
+  // and vector N - 1's lower neighbour shift in one lane from upFar and downFar.
+  [[gnu::always_inline]] void Sums(const double* a, int32_t t, const V* prev, const V* next,
+                                   V upFar, V downFar, V* sum) const {
+    const double* slot = a + static_cast<ptrdiff_t>(t) * L;
+    const int32_t r = t & (W - 1);
+    const int32_t r1 = (r + 1) & (W - 1);
+    V left[N], right[N];
+#pragma GCC unroll 4
+    for (int k = 0; k < N; ++k) {
+      left[k] = prev[k];
+      right[k] = next[k];
+    }
+    // Lane r holds column 0, lane r1 the last column (when they are lanes at all).
+    if constexpr (N == 1) {
+      if (r < L || r == W - 1) {
+        left[0] = lane[0] == r ? LoadVec<V>(slot + (W - 1) * L) : left[0];
+        right[0] = lane[0] == r1 ? LoadVec<V>(slot - (W - 1) * L) : right[0];
+      }
+    } else {
+      // Each sits in one vector of the slot, at a known element: one blend for each.
+      if (r < L) {
+#pragma GCC unroll 4
+        for (int k = 0; k < N; ++k) {
+          if (k == r % N)
+            left[k] = oneLane[r / N] ? LoadVec<V>(slot + (W - 1) * L + k * kW) : left[k];
+        }
+      }
+      if (r1 < L) {
+#pragma GCC unroll 4
+        for (int k = 0; k < N; ++k) {
+          if (k == r1 % N)
+            right[k] = oneLane[r1 / N] ? LoadVec<V>(slot - (W - 1) * L + k * kW) : right[k];
+        }
+      }
+    }
+#pragma GCC unroll 4
+    for (int k = 0; k < N; ++k) {
+      const V up = k > 0 ? prev[k - 1] : Window<kW - 1>(upFar, prev[N - 1]);
+      const V down = k < N - 1 ? next[k + 1] : Window<1>(next[0], downFar);
+      sum[k] = ((left[k] + right[k]) + up) + down;
+    }
+  }
+
+  [[gnu::always_inline]] void LoadSlot(const double* a, int32_t t, V* out) const {
+#pragma GCC unroll 4
+    for (int k = 0; k < N; ++k)
+      out[k] = LoadVec<V>(a + static_cast<ptrdiff_t>(t) * L + k * kW);
+  }
+
+  // Vector N - 1 of slot t - W + L - 1 and vector 0 of slot t + W - L + 1 of array a.
+  [[gnu::always_inline]] V UpFar(const double* a, int32_t t) const {
+    return LoadVec<V>(a + static_cast<ptrdiff_t>(t - W + L - 1) * L + (N - 1) * kW);
+  }
+  [[gnu::always_inline]] V DownFar(const double* a, int32_t t) const {
+    return LoadVec<V>(a + static_cast<ptrdiff_t>(t + W - L + 1) * L);
+  }
+
+  // Acceleration of slot t, given the displacements of slots t - 1, t and t + 1.
+  template <bool kMasked>
+  [[gnu::always_inline]] void Accelerate(int32_t t, const V* dm, const V* d0, const V* dp) {
+    V sum[N];
+    Sums(s.D, t, dm, dp, UpFar(s.D, t), DownFar(s.D, t), sum);
+    double* v = s.V + static_cast<ptrdiff_t>(t) * L;
+    const double* kk = s.K + static_cast<ptrdiff_t>(t) * L;
+#pragma GCC unroll 4
+    for (int k = 0; k < N; ++k) {
+      const V old = LoadVec<V>(v + k * kW);
+      V nv = (sum[k] * 0.25 - d0[k]) * LoadVec<V>(kk + k * kW) + old;
+      if (kMasked) nv = LoadVec<M>(s.Filled(t) + k * kW) ? nv : old;
+      StoreVec(v + k * kW, nv);
+    }
+  }
+
+  [[gnu::always_inline]] void AccelerateAt(int32_t t) {
+    V dm[N], d0[N], dp[N];
+    LoadSlot(s.D, t - 1, dm);
+    LoadSlot(s.D, t, d0);
+    LoadSlot(s.D, t + 1, dp);
+    Accelerate<true>(t, dm, d0, dp);
+  }
+
+  // Smoothing of slot t and the displacement of its cells, given the velocities of slot t - 1
+  // as smoothed (prev, which comes back holding slot t) and of slots t and t + 1 as accelerated.
+  template <bool kMasked>
+  [[gnu::always_inline]] void Smooth(int32_t t, V* prev, const V* v0, const V* vp) {
+    V sum[N];
+    Sums(s.V, t, prev, vp, UpFar(s.V, t), DownFar(s.V, t), sum);
+    double* v = s.V + static_cast<ptrdiff_t>(t) * L;
+    double* d = s.D + static_cast<ptrdiff_t>(t) * L;
+#pragma GCC unroll 4
+    for (int k = 0; k < N; ++k) {
+      V nv = sum[k] * spread + keep * v0[k];
+      const V disp = LoadVec<V>(d + k * kW);
+      V nd = nv + disp;
+      if (kMasked) {
+        const M filled = LoadVec<M>(s.Filled(t) + k * kW);
+        nv = filled ? nv : v0[k];
+        nd = filled ? nd : disp;
+      }
+      StoreVec(v + k * kW, nv);
+      StoreVec(d + k * kW, nd);
+      prev[k] = nv;
+    }
+  }
+
+  [[gnu::always_inline]] void SmoothAt(int32_t t, V* prev) {
+    V v0[N], vp[N];
+    LoadSlot(s.V, t, v0);
+    LoadSlot(s.V, t + 1, vp);
+    Smooth<true>(t, prev, v0, vp);
+  }
+
+  // SkewedPlate's cell offsets with the lane counts known at compile time.
+  [[gnu::always_inline]] ptrdiff_t Offset(int32_t x, int32_t y) const {
+    const int32_t i = y % L;
+    const int32_t slot = y / L * W + x + i;
+    return static_cast<ptrdiff_t>(slot) * L + i % N * kW + i / N;
+  }
+  [[gnu::always_inline]] ptrdiff_t LastRowHalo(int32_t x) const {
+    return Offset(x, s.H - 1) - static_cast<ptrdiff_t>(BW) * L;
+  }
+  [[gnu::always_inline]] ptrdiff_t FirstRowHalo(int32_t x) const {
+    return Offset(x, 0) + static_cast<ptrdiff_t>(BW) * L;
+  }
+
+  // Row 0, as smoothed, into its halo for the last row's smoothing.
+  [[gnu::always_inline]] void CopyFirstRow(int32_t t) {
+    s.V[FirstRowHalo(t)] = s.V[Offset(t, 0)];
+  }
+
+  // The displacements of the last row and of row 0 into their halos, before a step.
+  [[gnu::always_inline]] void CopyDisplacementHalos() {
+    for (int32_t x = 0; x < W; ++x) {
+      s.D[LastRowHalo(x)] = s.D[Offset(x, s.H - 1)];
+      s.D[FirstRowHalo(x)] = s.D[Offset(x, 0)];
+    }
+  }
+
+  // The velocities of the last row as the acceleration pass leaves them, into its halo: row 0 is
+  // smoothed long before the sweep's acceleration reaches the last row. The acceleration of a
+  // cell reads only displacements not yet updated, and reads them the same way here.
+  [[gnu::always_inline]] void AccelerateLastRowHalo() {
+    const int32_t y = s.H - 1;
+    const double* D = s.D;
+    for (int32_t x = 0; x < W; ++x) {
+      const double left = D[Offset((x - 1) & (W - 1), y)];
+      const double right = D[Offset((x + 1) & (W - 1), y)];
+      const double up = D[Offset(x, y - 1)];
+      const double down = D[FirstRowHalo(x)];
+      const ptrdiff_t c = Offset(x, y);
+      const double sum = left + right + up + down;
+      s.V[LastRowHalo(x)] = (sum * 0.25 - D[c]) * s.K[c] + s.V[c];
+    }
+  }
+
+  [[gnu::always_inline]] void RattleAndDamp(double th) {
+    for (int32_t x = 0; x < W; x += W / 4) {
+      const double d = s.D[Offset(x, 0)];
+      double& v = s.V[Offset(x, 0)];
+      if (d > th) {
+        if (v > 0.0) v = v * kRattleBounce;
+      } else if (d < -th) {
+        if (v < 0.0) v = v * kRattleBounce;
+      }
+    }
+    double& damp = s.D[Offset(1, 1)];
+    damp = damp * kDampKeep;
+  }
+
+  // Slots [from, to), every lane holding a cell: smoothing of t after the acceleration of t + W
+  // (kAhead: 0 none, 1 all lanes, 2 some), with row 0 copied out while t < W (kCopy). The
+  // neighbouring slots are carried from one slot to the next.
+  template <int kAhead, bool kCopy>
+  [[gnu::always_inline]] void Sweep(int32_t from, int32_t to, V* prev) {
+    V dm[N], d0[N], dp[N], v0[N], vp[N];
+    if (kAhead) {
+      LoadSlot(s.D, from + W - 1, dm);
+      LoadSlot(s.D, from + W, d0);
+    }
+    LoadSlot(s.V, from, v0);
+    for (int32_t t = from; t < to; ++t) {
+      if (kAhead) {
+        LoadSlot(s.D, t + W + 1, dp);
+        Accelerate<kAhead == 2>(t + W, dm, d0, dp);
+#pragma GCC unroll 4
+        for (int k = 0; k < N; ++k) {
+          dm[k] = d0[k];
+          d0[k] = dp[k];
+        }
+      }
+      LoadSlot(s.V, t + 1, vp);
+      Smooth<false>(t, prev, v0, vp);
+#pragma GCC unroll 4
+      for (int k = 0; k < N; ++k)
+        v0[k] = vp[k];
+      if (kCopy) CopyFirstRow(t);
+    }
+  }
+
+  [[gnu::always_inline]] void Step(double th) {
+    const int32_t last = s.last;
+    CopyDisplacementHalos();
+    AccelerateLastRowHalo();
+    for (int32_t t = 0; t < W; ++t)
+      AccelerateAt(t);
+
+    V prev[N];
+    LoadSlot(s.V, -1, prev);
+
+    // The first and last L - 1 slots have empty lanes; the segments between differ in whether
+    // the acceleration ahead exists and fills every lane, and whether row 0 is still smoothed.
+    int32_t t = 0;
+    for (; t < L - 1; ++t) {
+      if (t + W <= last) AccelerateAt(t + W);
+      SmoothAt(t, prev);
+      CopyFirstRow(t);
+    }
+    const int32_t bounds[] = {W, BW - W, last + 1 - W, BW};
+    while (t < BW) {
+      int32_t to = BW;
+      for (int32_t b : bounds) {
+        if (b > t && b < to) to = b;
+      }
+      const bool copy = t < W;
+      const int ahead = t + W > last ? 0 : t + W < BW ? 1 : 2;
+      if (copy) {
+        if (ahead == 0) Sweep<0, true>(t, to, prev);
+        if (ahead == 1) Sweep<1, true>(t, to, prev);
+        if (ahead == 2) Sweep<2, true>(t, to, prev);
+      } else {
+        if (ahead == 0) Sweep<0, false>(t, to, prev);
+        if (ahead == 1) Sweep<1, false>(t, to, prev);
+        if (ahead == 2) Sweep<2, false>(t, to, prev);
+      }
+      t = to;
+    }
+    for (; t <= last; ++t) {
+      if (t + W <= last) AccelerateAt(t + W);
+      SmoothAt(t, prev);
+      if (t < W) CopyFirstRow(t);
+    }
+    RattleAndDamp(th);
+  }
+
+  [[gnu::always_inline]] void Run(int32_t steps, double th, double* out, int32_t count,
+                                  std::atomic<int32_t>* done) {
+    const ptrdiff_t pickup = Offset(1, s.H / 2);
+    for (int32_t n = 0; n < count; ++n) {
+      for (int32_t i = 0; i < steps; ++i)
+        Step(th);
+      out[n] = s.D[pickup];
+      if (done) done->store(n + 1, std::memory_order_release);
+    }
+  }
+};
+
+struct RunArgs {
+  SkewedPlate& s;
+  int32_t steps;
+  double keep, spread, th;
+  double* out;
+  int32_t count;
+  std::atomic<int32_t>* done;
+};
+
+template <typename V, int N>
+[[gnu::always_inline]] inline void RunWith(const RunArgs& a) {
+  Kernel<V, N> kernel(a.s, a.keep, a.spread);
+  kernel.Run(a.steps, a.th, a.out, a.count, a.done);
+}
+
+void RunSse2x1(const RunArgs& a) {
+  RunWith<D2, 1>(a);
+}
+void RunSse2x2(const RunArgs& a) {
+  RunWith<D2, 2>(a);
+}
+[[gnu::target("avx2")]] void RunAvx2x1(const RunArgs& a) {
+  RunWith<D4, 1>(a);
+}
+[[gnu::target("avx2")]] void RunAvx2x2(const RunArgs& a) {
+  RunWith<D4, 2>(a);
+}
+[[gnu::target("avx512f,avx512dq")]] void RunAvx512x1(const RunArgs& a) {
+  RunWith<D8, 1>(a);
+}
+[[gnu::target("avx512f,avx512dq")]] void RunAvx512x2(const RunArgs& a) {
+  RunWith<D8, 2>(a);
+}
+
+struct KernelChoice {
+  int32_t w, vectors;  // lanes per vector, vectors per slot
+  void (*run)(const RunArgs&);
+};
+
+// The kernel of the path for a plate: the widest with L <= W / 2 and L <= H. A slot may hold
+// at most one cell of a row (L <= W) and whole blocks of rows (L divides H; both are powers of
+// two); beyond W / 2 the partly empty slots at both ends of a sweep and the lanes that wrap
+// around took too large a share on the bank's plates. Every plate has a kernel: W >= 4, H >= 2.
+KernelChoice Choose(SimdPath path, int32_t width, int32_t height) {
+  static const KernelChoice kSse2[] = {{2, 2, RunSse2x2}, {2, 1, RunSse2x1}};
+  static const KernelChoice kAvx2[] = {{4, 2, RunAvx2x2}, {4, 1, RunAvx2x1}, {2, 1, RunSse2x1}};
+  static const KernelChoice kAvx512[] = {
+      {8, 2, RunAvx512x2}, {8, 1, RunAvx512x1}, {4, 1, RunAvx2x1}, {2, 1, RunSse2x1}};
+  std::span<const KernelChoice> options;
+  switch (path) {
+    case SimdPath::kScalar:
+      return {0, 0, nullptr};
+    case SimdPath::kSse2:
+      options = kSse2;
+      break;
+    case SimdPath::kAvx2:
+      options = kAvx2;
+      break;
+    case SimdPath::kAvx512:
+      options = kAvx512;
+      break;
+  }
+  for (const KernelChoice& c : options) {
+    const int32_t lanes = c.w * c.vectors;
+    if (lanes <= width / 2 && lanes <= height) return c;
+  }
+  return {0, 0, nullptr};
+}
+
+}  // namespace
+
+void PlateRun(modPlate& p, float threshold, double* out, int32_t count, SimdPath path,
+              std::atomic<int32_t>* done) {
+  if (count <= 0) return;
+  const KernelChoice kernel = p.PlateDisp.empty() || p.PlateSteps < 1
+                                  ? KernelChoice{0, 0, nullptr}
+                                  : Choose(path, p.PlateWidth, p.PlateHeight);
+  if (!kernel.run) {
+    for (int32_t n = 0; n < count; ++n) {
+      out[n] = PlateStep(p, threshold);
+      if (done) done->store(n + 1, std::memory_order_release);
+    }
+    return;
+  }
+  SkewedPlate s(p.PlateWidth, p.PlateHeight, kernel.w, kernel.vectors);
+  s.Load(p);
+  kernel.run({s, p.PlateSteps, p.PlateKeep, p.PlateSpread, threshold, out, count, done});
+  s.Save(p);
+}
+
+}  // namespace quom
