@@ -5,52 +5,14 @@
 #include <cstdio>
 
 #include "base/Rounding.h"
+#include "base/SampleRate.h"
 #include "render/NotePlan.h"
 #include "units/modGen.h"
+#include "voices/Instruments.h"
 
 namespace quom {
 
 namespace {
-
-constexpr double kSampleRateHz = 44100.0;
-
-// The cubic and arc buffers ring on 4,000 samples past the note, the bass main layer 2,000.
-int32_t TonalLength(float length) {
-  return RoundToInt32(length * kSampleRateHz + 4000.0);
-}
-int32_t BassMainLength(float length) {
-  return RoundToInt32(length * kSampleRateHz + 2000.0);
-}
-
-// The drum sounds' fixed lengths; note 63 follows the note within 0.12 .. 2 s plus a tail.
-int32_t DrumLength(int note, float LenSec) {
-  switch (note) {
-    case 36:
-      return 7000;
-    case 38:
-    case 39:
-    case 40:
-      return 32000;
-    case 59:
-      return 60000;
-    case 61:
-      return 25000;
-    case 63: {
-      float L = LenSec;
-      if (LenSec > 2.0f) {
-        L = 2.0f;
-      } else if (!(LenSec >= 0.12f)) {
-        L = 0.12f;
-      }
-      return RoundToInt32(L * kSampleRateHz + 2000.0);
-    }
-    case 67:
-    case 69:
-      return 150000;
-    default:
-      return 0;  // plays nothing
-  }
-}
 
 std::string Grouped(int64_t v) {
   std::string digits = std::to_string(v);
@@ -76,27 +38,11 @@ NoteLayers LayerLengths(const NoteRec& r, float SecPerTick) {
   const double secPerTick = SecPerTick;
   const float S = Single(r.Start * secPerTick);
   const float D = Single(r.Length * secPerTick);
-  constexpr float kOctaveLayerSec = 0.03f;
+  const LayerLengthList list = LayerLengthsOf(r.Instrument, r.Note, D);
   NoteLayers layers;
   layers.start = RoundToInt32(S * kSampleRateHz);
-  auto add = [&layers](int32_t len) { layers.len[layers.count++] = len; };
-  const int code = r.Instrument;
-  if (code == 24) {
-    add(TonalLength(D));
-    add(TonalLength(kOctaveLayerSec));
-  } else if (code == 25) {
-    add(TonalLength(D));
-    add(TonalLength(kOctaveLayerSec));
-    add(TonalLength(D));
-  } else if (code == 26) {
-    add(TonalLength(D));
-    add(TonalLength(D));
-  } else if (code >= 27 && code <= 37) {
-    add(TonalLength(Single(D * 0.5)));  // the arc layer: half the note
-    add(BassMainLength(D));
-  } else if (code == 127) {
-    if (const int32_t len = DrumLength(r.Note, D); len > 0) add(len);
-  }
+  layers.count = list.count;
+  layers.len = list.len;
   return layers;
 }
 

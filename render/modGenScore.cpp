@@ -6,6 +6,7 @@
 #include "base/Rounding.h"
 #include "render/Engine.h"
 #include "render/NotePlan.h"
+#include "voices/Instruments.h"
 #include "voices/modGenDrum.h"
 #include "voices/modGenTonal.h"
 
@@ -56,50 +57,56 @@ float PlanNote(Engine& e, float StartSec, float LenSec, int Note, int Velocity, 
   const int32_t N = Note;
   const float S = StartSec;
   const float D = LenSec;
-  constexpr float kOctaveLayerSec = 0.03f;  // the octave-down layer's fixed length
+  const quom::Instrument& ins = InstrumentOf(Instrument);
+  modTools& t = e.tools;
+  double& vib = e.wave.VibPhase;
 
   // The layers draw from the shared generators: their order is part of the output.
-  if (Instrument == 24) {
-    layers.push_back(PlanCubic(e, N, Gain, S, D, 0.5f, 0.7f));
-    layers.push_back(PlanCubic(e, N - 12, Single(Gain * 0.5), S, kOctaveLayerSec, 0.5f, 0.2f));
-    return 0.2f;
+  switch (ins.kind) {
+    case InstrumentKind::kSilent:
+      break;
+    case InstrumentKind::kTones:
+      for (int i = 0; i < ins.layers; ++i) {
+        const ToneLayer& l = ins.tones[i];
+        const float gain = Single(Gain * l.gain);
+        const float length = l.lengthSec > 0.0f ? l.lengthSec : D;
+        if (l.kind == LayerKind::kCubic) {
+          layers.push_back(PlanCubic(t, vib, N + l.transpose, gain, S, length, l.pan, l.send));
+        } else {
+          layers.push_back(PlanArc(t, vib, N + l.transpose, gain, S, length, l.pan));
+        }
+      }
+      break;
+    case InstrumentKind::kBass: {
+      LayerPlan arc, main;
+      PlanBass(t, vib, N, Gain, S, D, arc, main);
+      layers.push_back(arc);
+      layers.push_back(main);
+      break;
+    }
+    case InstrumentKind::kDrum: {
+      LayerPlan drum;
+      if (PlanDrum(t, N, Gain, S, D, drum)) layers.push_back(drum);
+      break;
+    }
   }
-  if (Instrument == 25) {
-    layers.push_back(PlanCubic(e, N, Gain, S, D, 0.15f, 0.2f));
-    layers.push_back(PlanCubic(e, N - 12, Single(Gain * 0.25), S, kOctaveLayerSec, 0.35f, 0.2f));
-    layers.push_back(PlanCubic(e, N, Gain, S, D, 0.7f, 0.2f));
-    return 0.3f;
-  }
-  if (Instrument == 26) {
-    layers.push_back(PlanArc(e, N, Single(Gain * 0.7), S, D, 0.3f));
-    layers.push_back(PlanArc(e, N, Single(Gain * 0.7), S, D, 0.85f));
-    return 0.2f;
-  }
-  if (Instrument >= 27 && Instrument <= 37) {
-    LayerPlan arc, main;
-    PlanBass(e, N, Gain, S, D, arc, main);
-    layers.push_back(arc);
-    layers.push_back(main);
-    return 0.1f;
-  }
-  if (Instrument == 127) {
-    LayerPlan drum;
-    if (PlanDrum(e, N, Gain, S, D, drum)) layers.push_back(drum);
-    return 0.004f;  // counted even for drum notes that play nothing
-  }
-  return 0.0f;  // any other code renders nothing and reports no progress
+  return ins.progress;
 }
 
-namespace {
-
-// The most layers PlanNote adds for a note of this instrument code (a drum note may add none).
-size_t MaxLayers(int Instrument) {
-  if (Instrument == 25) return 3;
-  if (Instrument == 24 || Instrument == 26 || (Instrument >= 27 && Instrument <= 37)) return 2;
-  return Instrument == 127 ? 1 : 0;
+void PlayLayer(Engine& e, const LayerPlan& p) {
+  modGen& g = e.gen;
+  NewVoice(g, p.voiceNote, p.len);
+  if (p.kind != LayerKind::kDrum) {
+    // The engine's oscillator runs the layer; its vibrato ends where planning moved it.
+    const double vibratoAfter = e.wave.VibPhase;
+    e.wave = p.wave;
+    RenderLayerLiteral(p, e.wave, e.samples, g.VoiceBuf.data());
+    e.wave.VibPhase = vibratoAfter;
+  } else {
+    RenderLayerLiteral(p, e.wave, e.samples, g.VoiceBuf.data());
+  }
+  MixVoice(g, p.start, p.gain, p.pan, p.send);
 }
-
-}  // namespace
 
 void PlayNote(Engine& e, float StartSec, float LenSec, int Note, int Velocity, int Instrument) {
   std::vector<LayerPlan> layers;
@@ -109,6 +116,27 @@ void PlayNote(Engine& e, float StartSec, float LenSec, int Note, int Velocity, i
   if (units > 0.0f) ShowProgress(e, units);
 }
 
+void VoiceCubic(Engine& e, int32_t note, float gain, float start, float length, float pan,
+                float send) {
+  PlayLayer(e, PlanCubic(e.tools, e.wave.VibPhase, note, gain, start, length, pan, send));
+}
+
+void VoiceArc(Engine& e, int32_t note, float gain, float start, float length, float pan) {
+  PlayLayer(e, PlanArc(e.tools, e.wave.VibPhase, note, gain, start, length, pan));
+}
+
+void VoiceBass(Engine& e, int32_t note, float gain, float start, float length) {
+  LayerPlan arc, main;
+  PlanBass(e.tools, e.wave.VibPhase, note, gain, start, length, arc, main);
+  PlayLayer(e, arc);
+  PlayLayer(e, main);
+}
+
+void VoiceDrum(Engine& e, int32_t Note, float Gain, float StartSec, float LenSec) {
+  LayerPlan p;
+  if (PlanDrum(e.tools, Note, Gain, StartSec, LenSec, p)) PlayLayer(e, p);
+}
+
 SongPlan PlanSong(Engine& e, std::span<const NoteRec> notes, float SecPerTick) {
   SongPlan plan;
   plan.sizedLen = SizedMixLen(notes, SecPerTick);
@@ -116,7 +144,7 @@ SongPlan PlanSong(Engine& e, std::span<const NoteRec> notes, float SecPerTick) {
   plan.units.reserve(notes.size());
   size_t layers = 0;
   for (const NoteRec& r : notes)
-    layers += MaxLayers(r.Instrument);
+    layers += static_cast<size_t>(InstrumentOf(r.Instrument).layers);
   plan.layers.reserve(layers);  // a layer plan holds a wave table: copying them adds up
   const double secPerTick = SecPerTick;
   int64_t mixLen = plan.sizedLen;

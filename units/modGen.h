@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/SampleRate.h"
 #include "base/Simd.h"
 
 namespace quom {
@@ -23,8 +24,6 @@ struct modGen {
   double VoiceFreq = 0.0;      // Hz, of the latest NewVoice
   float ProgressTotal = 0.0f;  // progress units since start; never reset
 };
-
-constexpr int32_t kSampleRate = 44100;  // frames per second, everywhere
 
 // Replaces VoiceBuf with Length zero samples and sets VoiceFreq from the (fractional) note number.
 void NewVoice(modGen& g, float Note, int32_t Length);

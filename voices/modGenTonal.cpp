@@ -3,16 +3,17 @@
 #include "voices/modGenTonal.h"
 
 #include "base/Rounding.h"
-#include "render/Engine.h"
+#include "base/SampleRate.h"
 #include "units/Vibrato.h"
+#include "units/modGen.h"
 
 namespace quom {
 
 namespace {
 
-constexpr double kSampleRateHz = 44100.0;
 constexpr double kTailSamples = 4000.0;      // the cubic and arc buffers ring on past the note
 constexpr double kBassTailSamples = 2000.0;  // the bass main layer's tail
+constexpr double kArcSend = 0.2;             // an arc layer's reverb send, times its gain
 
 // Start jitter: a layer starts up to `spread` seconds early (and `offset` more), never before 0.
 float JitterStart(modTools& t, float start, double spread, double offset) {
@@ -23,20 +24,32 @@ float JitterStart(modTools& t, float start, double spread, double offset) {
 }
 
 // A voice of the note's length plus tail, detuned by up to +-0.01 semitone.
-void DetunedVoice(Engine& e, LayerPlan& p, int32_t note, float length) {
-  const double r = RndUniform(e.tools);
-  p.len = RoundToInt32(length * kSampleRateHz + kTailSamples);
+void DetunedVoice(modTools& t, LayerPlan& p, int32_t note, float length) {
+  const double r = RndUniform(t);
+  p.len = ToneLength(length);
   p.voiceNote = Single((r - 0.5) * 0.02 + note);
   p.voiceFreq = NoteFrequency(p.voiceNote);
 }
 
 // The layer's oscillator starts where the vibrato is now; the vibrato runs on past its calls.
-void TakeVibrato(Engine& e, LayerPlan& p) {
-  p.wave.VibPhase = e.wave.VibPhase;
-  e.wave.VibPhase = VibratoAdvance(e.wave.VibPhase, p.Calls());
+void TakeVibrato(double& VibPhase, LayerPlan& p) {
+  p.wave.VibPhase = VibPhase;
+  VibPhase = VibratoAdvance(VibPhase, p.Calls());
 }
 
 }  // namespace
+
+int32_t ToneLength(float length) {
+  return RoundToInt32(length * kSampleRateHz + kTailSamples);
+}
+
+float BassArcLength(float length) {
+  return Single(length * 0.5);
+}
+
+int32_t BassMainLength(float length) {
+  return RoundToInt32(length * kSampleRateHz + kBassTailSamples);
+}
 
 BassMainLayer BassMainLayerFor(float gain) {
   constexpr float kMaxMainGain = 0.35f;
@@ -49,87 +62,58 @@ BassMainLayer BassMainLayerFor(float gain) {
   return b;
 }
 
-LayerPlan PlanCubic(Engine& e, int32_t note, float gain, float start, float length, float pan,
-                    float send) {
+LayerPlan PlanCubic(modTools& t, double& VibPhase, int32_t note, float gain, float start,
+                    float length, float pan, float send) {
   LayerPlan p;
   p.kind = LayerKind::kCubic;
-  p.start = JitterStart(e.tools, start, 0.02, 0.0);
-  DetunedVoice(e, p, note, length);
+  p.start = JitterStart(t, start, 0.02, 0.0);
+  DetunedVoice(t, p, note, length);
   // Half the frequency, read twice per sample: the note's pitch with a mild low-pass.
-  WaveInitCubic(p.wave, e.tools, Single(p.voiceFreq * 0.5), 0.1f, Single(note / 50.0));
-  TakeVibrato(e, p);
+  WaveInitCubic(p.wave, t, Single(p.voiceFreq * 0.5), 0.1f, Single(note / 50.0));
+  TakeVibrato(VibPhase, p);
   p.gain = gain;
   p.pan = pan;
   p.send = Single(static_cast<double>(gain) * send);
   return p;
 }
 
-LayerPlan PlanArc(Engine& e, int32_t note, float gain, float start, float length, float pan) {
+LayerPlan PlanArc(modTools& t, double& VibPhase, int32_t note, float gain, float start,
+                  float length, float pan) {
   LayerPlan p;
   p.kind = LayerKind::kArc;
-  p.start = JitterStart(e.tools, start, 0.02, 0.0);
-  DetunedVoice(e, p, note, length);
-  WaveInitArc(p.wave, e.tools, Single(p.voiceFreq), 0.1f, 0.2f);
-  TakeVibrato(e, p);
+  p.start = JitterStart(t, start, 0.02, 0.0);
+  DetunedVoice(t, p, note, length);
+  WaveInitArc(p.wave, t, Single(p.voiceFreq), 0.1f, 0.2f);
+  TakeVibrato(VibPhase, p);
   p.gain = gain;
   p.pan = pan;
-  p.send = Single(gain * 0.2);
+  p.send = Single(gain * kArcSend);
   return p;
 }
 
-void PlanBass(Engine& e, int32_t note, float gain, float start, float length, LayerPlan& arc,
-              LayerPlan& main) {
-  start = JitterStart(e.tools, start, 0.01, 0.01);
+void PlanBass(modTools& t, double& VibPhase, int32_t note, float gain, float start, float length,
+              LayerPlan& arc, LayerPlan& main) {
+  start = JitterStart(t, start, 0.01, 0.01);
 
   // The arc layer: half the length, centred, a gain that falls faster than the note's.
-  arc = PlanArc(e, note, Single((gain * 0.4 + 0.2) * gain), start, Single(length * 0.5), 0.5f);
+  arc = PlanArc(t, VibPhase, note, Single((gain * 0.4 + 0.2) * gain), start, BassArcLength(length),
+                0.5f);
 
   // The main layer: not detuned, no draw.
   main = LayerPlan{};
   main.kind = LayerKind::kBass;
-  main.len = RoundToInt32(length * kSampleRateHz + kBassTailSamples);
+  main.len = BassMainLength(length);
   main.voiceNote = static_cast<float>(note);
   main.voiceFreq = NoteFrequency(main.voiceNote);
   const BassMainLayer layer = BassMainLayerFor(gain);
-  WaveInitArc(main.wave, e.tools, Single(main.voiceFreq), 0.5f, layer.noise);
-  TakeVibrato(e, main);
+  WaveInitArc(main.wave, t, Single(main.voiceFreq), 0.5f, layer.noise);
+  TakeVibrato(VibPhase, main);
   main.fadeIn = layer.fadeIn;
   main.peak = Single(0.5 - note * 0.005);  // lower notes peak higher
   main.start = start;
   main.gain = layer.mixGain;
   main.pan = 0.5f;
   main.send = Single(layer.mixGain * 0.1);
-}
-
-void PlayLayer(Engine& e, const LayerPlan& p) {
-  modGen& g = e.gen;
-  NewVoice(g, p.voiceNote, p.len);
-  if (p.kind != LayerKind::kDrum) {
-    // The engine's oscillator runs the layer; its vibrato ends where planning moved it.
-    const double vibratoAfter = e.wave.VibPhase;
-    e.wave = p.wave;
-    RenderLayerLiteral(p, e.wave, e.samples, g.VoiceBuf.data());
-    e.wave.VibPhase = vibratoAfter;
-  } else {
-    RenderLayerLiteral(p, e.wave, e.samples, g.VoiceBuf.data());
-  }
-  MixVoice(g, p.start, p.gain, p.pan, p.send);
-}
-
-void VoiceCubic(Engine& e, int32_t note, float gain, float start, float length, float pan,
-                float send) {
-  PlayLayer(e, PlanCubic(e, note, gain, start, length, pan, send));
-}
-
-void VoiceArc(Engine& e, int32_t note, float gain, float start, float length, float pan) {
-  PlayLayer(e, PlanArc(e, note, gain, start, length, pan));
-}
-
-void VoiceBass(Engine& e, int32_t note, float gain, float start, float length) {
-  LayerPlan arc, main;
-  PlanBass(e, note, gain, start, length, arc, main);
-  PlayLayer(e, arc);
-  PlayLayer(e, main);
 }
 
 }  // namespace quom

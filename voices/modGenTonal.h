@@ -3,11 +3,17 @@
 
 #include <cstdint>
 
+#include "base/modTools.h"
 #include "voices/Layer.h"
 
 namespace quom {
 
-struct Engine;
+// The samples of a cubic or arc layer for a note of `length` seconds: the note and its tail.
+int32_t ToneLength(float length);
+
+// The bass's arc layer lasts half the note; its main layer the note and a shorter tail.
+float BassArcLength(float length);
+int32_t BassMainLength(float length);
 
 // The bass main layer's settings for a note gain: louder notes get more table noise and a
 // shorter attack, and the layer never mixes louder than 0.35.
@@ -20,16 +26,15 @@ struct BassMainLayer {
 
 BassMainLayer BassMainLayerFor(float gain);
 
-// Plan one layer each, making the instrument's draws and moving the engine's vibrato phase past
-// the layer's oscillator calls. The arguments are those of VoiceCubic, VoiceArc and VoiceBass.
-LayerPlan PlanCubic(Engine& e, int32_t note, float gain, float start, float length, float pan,
-                    float send);
-LayerPlan PlanArc(Engine& e, int32_t note, float gain, float start, float length, float pan);
+// Plan one layer each, making the instrument's draws from `t` and moving the oscillator's vibrato
+// phase `VibPhase` past the layer's oscillator calls. The other arguments are those of
+// VoiceCubic, VoiceArc and VoiceBass.
+LayerPlan PlanCubic(modTools& t, double& VibPhase, int32_t note, float gain, float start,
+                    float length, float pan, float send);
+LayerPlan PlanArc(modTools& t, double& VibPhase, int32_t note, float gain, float start,
+                  float length, float pan);
 // The bass makes two layers: its arc layer first, then its main layer.
-void PlanBass(Engine& e, int32_t note, float gain, float start, float length, LayerPlan& arc,
-              LayerPlan& main);
-
-// Renders a planned layer into the engine's voice buffer the literal way and mixes it.
-void PlayLayer(Engine& e, const LayerPlan& p);
+void PlanBass(modTools& t, double& VibPhase, int32_t note, float gain, float start, float length,
+              LayerPlan& arc, LayerPlan& main);
 
 }  // namespace quom

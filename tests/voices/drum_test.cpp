@@ -203,7 +203,7 @@ TEST(Drum, EveryVectorPathShapesTheSameSounds) {
     for (float gain : {0.0f, 0.2f, 1.0f, 2.0f}) {
       for (float len : {0.001f, 0.3f, 3.0f}) {
         LayerPlan p;
-        ASSERT_TRUE(PlanDrum(e, note, gain, 0.0f, len, p));
+        ASSERT_TRUE(PlanDrum(e.tools, note, gain, 0.0f, len, p));
         std::vector<float> scalar(static_cast<size_t>(p.len));
         RenderDrum(p, e.samples, scalar.data(), SimdPath::kScalar);
         for (SimdPath path : AvailableSimdPaths()) {
