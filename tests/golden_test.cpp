@@ -29,7 +29,7 @@ constexpr const char* kAllInstrumentsPcmSha256 =
 
 // The render of the embedded piece.
 constexpr const char* kPiecePcmSha256 =
-    "eaa6793e23bf5f82370ae0871ec436c2998bd269c1c6e009c7050702486fc7a6";
+    "78fc34b2f54f8d2e13a8edaaa0a84c4394b0503b5ffe85a213bce78e068daf36";
 
 // The reverb and the master stage alone, on a fixed synthetic bus: final for these two stages.
 constexpr const char* kReverbBusSha256 =
