@@ -29,7 +29,7 @@ constexpr const char* kAllInstrumentsPcmSha256 =
 
 // The render of the embedded piece.
 constexpr const char* kPiecePcmSha256 =
-    "78fc34b2f54f8d2e13a8edaaa0a84c4394b0503b5ffe85a213bce78e068daf36";
+    "7c4443969f46527b327445230bd39ab5aa6274e9a1eee9488254e3800c080211";
 
 // The reverb and the master stage alone, on a fixed synthetic bus: final for these two stages.
 constexpr const char* kReverbBusSha256 =

@@ -548,18 +548,22 @@ def ride_bar(score, bar, rnd, kick=KICK_LEVEL):
         kit(score, bar, pos, CLOSED_HAT, 66 + rnd(4))
 
 
-def drive_bar(score, bar, rnd, kick=KICK_LEVEL):
-    """Climax: kicks on 1 and 3 and pushing into each, ghosts, open hats on the off-beats."""
+def drive_bar(score, bar, rnd, kick=KICK_LEVEL, lift=False):
+    """Climax: kicks on 1 and 3 and pushing into each, ghosts, open hats on the off-beats;
+    lifted, the hats open on 1 and 3 too."""
     for pos, vel in ((0, kick), (5, kick - 14), (6, kick - 4), (11, kick - 16)):
         kit(score, bar, pos, KICK, vel + rnd(2))
-    kit(score, bar, 3, SNARE, 112 + rnd(3))
-    kit(score, bar, 9, SNARE, 114 + rnd(3))
+    kit(score, bar, 3, SNARE, 106 + rnd(3))
+    kit(score, bar, 9, SNARE, 108 + rnd(3))
     for pos in (1, 7):
         kit(score, bar, pos, SNARE, 38 + rnd(3))
     for pos in (2, 8):
         kit(score, bar, pos, OPEN_HAT, 76 + rnd(3), 4)
     for pos in (0, 3, 5, 6, 9, 11):
-        kit(score, bar, pos, CLOSED_HAT, (80 if pos % 3 == 0 else 62) + rnd(4))
+        if lift and pos in (0, 6):
+            kit(score, bar, pos, OPEN_HAT, 66 + rnd(3), 4)
+        else:
+            kit(score, bar, pos, CLOSED_HAT, (80 if pos % 3 == 0 else 62) + rnd(4))
 
 
 def fill(score, bar, hits):
@@ -611,15 +615,15 @@ def compose_kit(score):
     for beat in range(4):
         kit(score, 40, 3 * beat, SNARE, 70 + 6 * beat)
     for pos in range(12):
-        kit(score, 41, pos, SNARE, 76 + 4 * pos)
+        kit(score, 41, pos, SNARE, 76 + 3 * pos)
     # Climax: crashes at the phrase starts, a short fill halfway and a long one at the end.
     for bar in CLIMAX:
-        drive_bar(score, bar, rnd)
+        drive_bar(score, bar, rnd, lift=bar >= 46)
     kit(score, 42, 0, CRASH, CRASH_LEVEL + 4)
-    kit(score, 46, 0, CRASH, CRASH_LEVEL)
+    kit(score, 46, 0, CRASH, CRASH_LEVEL - 4)
     fill(score, 45, [(9, SNARE, 96), (10, SNARE, 102), (11, SNARE, 108), (11, OPEN_HAT, 84)])
     fill(score, 49, [(6, KICK, KICK_LEVEL + 4), (6, SNARE, 100), (7, SNARE, 92), (8, SNARE, 100),
-                     (9, KICK, KICK_LEVEL + 4), (9, SNARE, 106), (10, SNARE, 110), (11, SNARE, 114)])
+                     (9, KICK, KICK_LEVEL + 4), (9, SNARE, 104), (10, SNARE, 106), (11, SNARE, 110)])
     # Outro.
     kit(score, 50, 0, LOW_CRASH, CRASH_LEVEL)
     for bar in range(50, 53):
