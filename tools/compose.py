@@ -17,7 +17,7 @@ Key F sharp minor. Form, by bars, and what changes:
 
     pickup      two beats of rising arpeggio
     0 - 7       intro: a climbing arpeggio alone, then bass, hats and held
-                chords; a snare triplet leads into
+                chords; a snare triplet leads into the groove
     8 - 15      groove: shuffle kit, busy bass, backbeat stabs, a swinging
                 arpeggio on the root's octave; the lead's call (12 - 15)
     16 - 23     melody A: half-time kit with a bell, a two-feel bass, stabs
