@@ -13,18 +13,35 @@ ticks. The piece moves in triplet eighths of 5 ticks (a shuffle); a bar of four
 beats is 60 ticks. Two beats of pickup open it, so bar b starts at 30 + 60 b and
 the closing downbeat, bar 53, falls on tick 3210.
 
-Key F sharp minor. Form, by bars:
+Key F sharp minor. Form, by bars, and what changes:
 
     pickup      two beats of rising arpeggio
-    0 - 7       intro: arpeggio alone, then bass, hats and chords
-    8 - 15      groove: full kit, shuffle bass, stabs, the lead's first call
-    16 - 31     melody: the lead sings two eight-bar phrases
-    32 - 39     breakdown: no kit but a bell, long bass, a counter-melody
-    40 - 41     build: dominant pedal, snare roll
-    42 - 49     climax: the melody in thirds, ride and full kit
-    50 - 52     outro, a cadence onto
-    53          the last chord with the crash, ringing out while the
-                arpeggio slows down
+    0 - 7       intro: a climbing arpeggio alone, then bass, hats and held
+                chords; a snare triplet leads into the groove
+    8 - 15      groove: shuffle kit, busy bass, backbeat stabs, a swinging
+                arpeggio on the root's octave; the lead's call (12 - 15)
+    16 - 23     melody A: half-time kit with a bell, a two-feel bass, stabs
+                on the off-beats, low rocking arpeggio pairs; the tune grows
+                out of the call and stops on the dominant
+    24 - 31     melody B: backbeat with bell and hats, a walking bass, short
+                held chords, falling arpeggio triplets; the tune sinks to A3
+                and closes on the tonic
+    32 - 39     breakdown: no kit but a bell, long bass, soft chords, a
+                counter-melody while the lead rests, a sparse arpeggio
+                three against two
+    40 - 41     build: dominant pedal, kick on the beats, snare roll, rising
+                arpeggio pairs, the lead climbing to C sharp 5
+    42 - 49     climax: from the sixth degree (D E F#m A D E Bm C#), a new
+                tune that reaches D5, the top of the piece, three times, with
+                chord tones under its long notes and doubled an octave down;
+                a tumbling arpeggio under it; the kit drives, open hats
+    50 - 52     outro: the shuffle again, the call's figure once more
+    53          the last chord, the tonic on top, with the crash, ringing out
+                while the arpeggio slows down
+
+tools/judge.py reads the score and a render and prints what a listener would
+check: harmony, clashes, repetition, the lead's swing, cadences, register and
+the levels after the master.
 
 Instrument codes: 25 the running arpeggio (bright pluck), 24 the lead, 32 the
 bass, 26 chord stabs and the counter-melody, 127 the kit (36 kick, 38 snare,
@@ -42,6 +59,10 @@ BAR = 60
 PICKUP = 30
 FINAL_BAR = 53
 
+SECTIONS = {-1: "pickup", 0: "intro", 8: "groove", 16: "melody A",
+            24: "melody B", 32: "breakdown", 40: "build", 42: "climax",
+            50: "outro", 53: "last chord"}
+
 PLUCK, LEAD, COUNTER, BASS, KIT = 25, 24, 26, 32, 127
 BLOCK_ORDER = (PLUCK, LEAD, BASS, COUNTER, KIT)
 
@@ -51,6 +72,12 @@ KICK, SNARE, BELL, CLOSED_HAT, OPEN_HAT, LOW_CRASH, CRASH = 36, 38, 59, 61, 63, 
 def tick(bar, pos=0):
     """Start tick of triplet `pos` (0..11) of `bar`; bar -1 is the pickup's bar."""
     return PICKUP + BAR * bar + TRIPLET * pos
+
+
+def section_of(start):
+    """The first bar of the section that tick `start` falls in."""
+    bar = (start - PICKUP) // BAR
+    return max(b for b in SECTIONS if b <= bar)
 
 
 # ---------------------------------------------------------------- harmony
@@ -76,18 +103,19 @@ CHORDS = {
     "C#m": (1, 4, 8),
 }
 
-# The bass register of each root: F#1 up to C#2, D and E below F#.
-BASS_ROOT = {6: 30, 8: 32, 9: 33, 11: 35, 1: 37, 2: 26, 4: 28}
+# The bass's roots, F#1 up to E2: low enough to carry the harmony, high enough for small
+# speakers to play.
+BASS_ROOT = {6: 30, 8: 32, 9: 33, 11: 35, 1: 37, 2: 38, 4: 40}
 
 # Chord of every bar, 0 .. 53.
 PROGRESSION = (
-    ["F#m", "F#m", "D", "D", "A", "A", "E", "E"]           # intro
-    + ["F#m", "D", "A", "E", "F#m", "D", "E", "C#"]        # groove
-    + ["F#m", "D", "Bm", "C#", "F#m", "D", "E", "C#"]      # melody, first phrase
-    + ["Bm", "D", "F#m", "E", "Bm", "D", "C#", "C#"]       # melody, second phrase
+    ["F#m", "F#m", "D", "D", "A", "A", "Bm", "C#"]         # intro
+    + ["F#m", "D", "A", "E", "F#m", "D", "Bm", "C#"]       # groove
+    + ["F#m", "D", "Bm", "C#", "F#m", "D", "E", "C#"]      # melody A, ending on the dominant
+    + ["Bm", "D", "F#m", "E", "D", "Bm", "C#", "F#m"]      # melody B, closing on the tonic
     + ["D", "E", "C#m", "F#m", "Bm", "D", "Esus", "E"]     # breakdown
     + ["C#", "C#"]                                         # build
-    + ["F#m", "D", "Bm", "C#", "F#m", "D", "E", "C#"]      # climax
+    + ["D", "E", "F#m", "A", "D", "E", "Bm", "C#"]         # climax, opening on the sixth degree
     + ["F#m", "D", "C#"]                                   # outro
     + ["F#m"]                                              # last chord
 )
@@ -104,27 +132,21 @@ def ladder(bar, low, high):
     return [n for n in range(low, high + 1) if n % 12 in pcs]
 
 
-def scale(bar):
-    """F sharp minor, with E sharp as leading tone over the dominant."""
-    pcs = [6, 8, 9, 11, 1, 2, 4]
-    if PROGRESSION[bar] == "C#":
-        pcs[6] = 5
-    return sorted(pcs)
-
-
-def third_below(bar, note):
-    """The diatonic third under `note` in the scale of `bar`."""
-    pcs = scale(bar)
-    steps = 0
-    n = note
-    while steps < 2:
+def chord_below(bar, note):
+    """The nearest chord tone of `bar` under `note`."""
+    n = note - 1
+    while n % 12 not in chord(bar):
         n -= 1
-        if n % 12 in pcs:
-            steps += 1
     return n
 
 
 # ---------------------------------------------------------------- the list
+
+# Velocity steps (each 1.04 in gain) added to every note by the section it starts in. The
+# master lifts quiet passages up to threefold and so flattens the differences between
+# sections; these keep the groove and the melodies under the climax after it.
+SECTION_TRIM = {8: -4, 16: -6, 24: -4, 50: -2}
+
 
 class Score:
     def __init__(self):
@@ -132,7 +154,7 @@ class Score:
 
     def add(self, code, start, length, note, velocity):
         assert 0 <= start and 1 <= length, (code, start, length)
-        velocity = max(1, min(127, int(velocity)))
+        velocity = max(1, min(127, int(velocity) + SECTION_TRIM.get(section_of(start), 0)))
         self.notes[code].append((start, length, note, velocity))
 
     def records(self):
@@ -150,6 +172,19 @@ class Score:
             out += [(s, l, n, v, code) for (s, l, n, v) in block]
         return out
 
+    def tune(self, bars):
+        """The lead's tune (its top note at every onset) in `bars`."""
+        top = {}
+        for r in self.notes[LEAD]:
+            if tick(bars[0]) <= r[0] < tick(bars[-1] + 1) and r[2] > top.get(r[0], (0, 0, 0))[2]:
+                top[r[0]] = r
+        return [top[s] for s in sorted(top)]
+
+    def tune_at(self, start, length):
+        """The lowest lead note sounding anywhere in [start, start + length), or None."""
+        notes = [n for s, l, n, _ in self.notes[LEAD] if s < start + length and start < s + l]
+        return min(notes) if notes else None
+
 
 class Humanise:
     """A small fixed generator for velocity variation, so the file never changes."""
@@ -162,42 +197,130 @@ class Humanise:
         return (self.state >> 16) % (2 * spread + 1) - spread
 
 
+# ---------------------------------------------------------------- lead
+
+# The tune as streams of "NOTE:triplets" ("r" a rest), each from (bar, triplet). A "|" marks a
+# bar line and must fall on one; notes may run across bar lines unmarked (anticipations).
+LEAD_STREAMS = (
+    # groove: the call (a rising swing figure, F sharp - A - C sharp), answered by the arpeggio
+    ((12, 0), "F#4:2 A4:1 C#5:9 | r:12 | r:3 B4:3 F#4:6 | E#4:6 r:3 C#4:1 E#4:1 G#4:1 |"),
+    # melody A: the call grows into a tune, the figure displaced and moved onto other chords;
+    # it stops on the dominant
+    ((16, 0), "A4:5 G#4:1 F#4:6 | r:2 D4:1 F#4:2 A4:1 B4:6 | F#4:6 r:3 D4:1 F#4:1 B4:1 |"
+              " C#5:5 B4:1 G#4:6 | r:3 C#4:2 F#4:1 A4:6 | r:2 F#4:1 A4:5 F#4:3 E4:4"
+              " G#4:2 B4:4 G#4:3 | E#4:5 G#4:1 C#5:3 r:2 C#4:1 |"),
+    # melody B: lower, the figure on B minor and F sharp minor, closing on the tonic
+    ((24, 0), "D4:2 F#4:1 B4:6 A4:3 | F#4:5 E4:1 D4:6 | C#4:2 F#4:1 A4:6 G#4:3 |"
+              " B4:6 G#4:3 E4:3 | r:2 A3:1 D4:2 F#4:1 A4:6 | B4:3 A4:2 F#4:4 D4:3 |"
+              " C#4:2 E#4:1 G#4:3 B4:5 E#4:1 | F#4:12 |"),
+    # build: up the dominant, a semitone under the climax's first note
+    ((41, 3), "C#4:2 E#4:1 G#4:2 B4:1 C#5:3 |"),
+    # climax: new, higher: D5, the top of the piece, on its first downbeat and twice more
+    ((42, 0), "D5:8 C#5:1 A4:3 | B4:5 G#4:1 E4:5 B4:1 | C#5:6 A4:2 F#4:1 A4:3 |"
+              " C#5:3 B4:2 A4:1 E4:5 C#5:1 | D5:9 C#5:1 B4:1 A4:1 | B4:5 G#4:1 E4:3 G#4:3 |"
+              " D5:5 C#5:1 B4:6 | r:3 E#4:2 G#4:1 C#5:6 |"),
+    # outro: the figure once more, falling to the leading tone
+    ((50, 0), "C#5:3 A4:2 F#4:1 A4:6 | r:2 F#4:1 A4:3 D4:5 E4:1 | C#4:3 G#4:6 E#4:3 |"),
+)
+
+CLIMAX = range(42, 50)
+
+
+def stream_notes(start, text):
+    """(start tick, triplets, note) of a stream."""
+    bar, pos = start
+    at = pos
+    for item in text.split():
+        if item == "|":
+            assert at % 12 == 0, (start, text, at)
+            continue
+        name, dur = item.split(":")
+        dur = int(dur)
+        if name != "r":
+            yield tick(bar, at), dur, pitch(name)
+        at += dur
+
+
+def compose_lead(score):
+    rnd = Humanise(24)
+    for start, text in LEAD_STREAMS:
+        for t, dur, note in stream_notes(start, text):
+            bar = (t - PICKUP) // BAR
+            pos = (t - PICKUP) % BAR // TRIPLET
+            base = 116 if bar in CLIMAX else (110 if section_of(t) in (40, 50) else 108)
+            accent = 6 if pos % 3 == 0 else 0
+            length = min(59, dur * TRIPLET - 1)
+            vel = base + accent + rnd(2)
+            if (bar, note) == (CLIMAX[0], pitch("D5")):
+                vel = 127  # the peak of the piece
+            score.add(LEAD, t, length, note, vel)
+            # In the climax the long notes on a chord tone get the chord tone under them.
+            if bar in CLIMAX and dur >= 5 and note % 12 in chord(bar):
+                score.add(LEAD, t, length, chord_below(bar, note), vel - 12)
+    # The last chord, the tonic on top.
+    for note in (pitch("A3"), pitch("C#4"), pitch("F#4")):
+        score.add(LEAD, tick(FINAL_BAR), 59, note, 104)
+
+
 # ---------------------------------------------------------------- pluck
 
-ARP_TOP = 74  # D5, the highest note of the piece
+# Figures: one entry per triplet of the bar, each a tuple of indices into the bar's chord tones
+# from a section's lowest note (the first index the louder voice); () rests.
+def per_beat(*beats):
+    out = []
+    for beat in beats:
+        out += list(beat)
+    assert len(out) == 12
+    return out
 
 
-def arp_tones(bar, low):
-    """Five chord tones from `low` up, moved down where they would pass ARP_TOP."""
-    tones = ladder(bar, low, ARP_TOP)
-    if len(tones) < 5:
-        tones = ladder(bar, low - 12, ARP_TOP)[-5:]
-    return tones[:5]
+# intro: a single line climbing one chord tone a beat and falling back
+ROLL = per_beat([(0,), (1,), (2,)], [(1,), (2,), (3,)], [(2,), (3,), (4,)], [(3,), (2,), (1,)])
+# groove: the root and its octave on the beat, the fifth over the root between, a swung pair
+# after
+SWING = per_beat([(3, 0), (2, 0), (3, 1)], [(3, 0), (2, 0), (4, 1)], [(3, 0), (2, 0), (3, 1)],
+                 [(2, 0), (1, 0), (3, 2)])
+# melody A: low rocking pairs under the tune
+ROCK = per_beat([(2, 0), (1,), (2, 1)], [(2, 0), (1,), (2, 1)], [(2, 0), (1,), (2, 1)],
+                [(2, 0), (1,), (3, 2)])
+# melody B: falling triplets over a low note on each beat
+FALL = per_beat([(3, 0), (2, 1), (1, 0)], [(4, 0), (3, 1), (2, 1)], [(3, 0), (2, 1), (1, 0)],
+                [(2, 0), (3, 1), (4, 1)])
+# breakdown: one soft note every two triplets, three against the bar's two halves
+DRIFT = per_beat([(0,), (), (2,)], [(), (1,), ()], [(3,), (), (2,)], [(), (4,), ()])
+DRIFT_WIDE = [(2, 0) if i == 0 else v for i, v in enumerate(DRIFT)]
+DRIFT_MORE = per_beat([(0,), (), (2,)], [(), (1,), (3,)], [(3,), (), (2,)], [(), (4,), (3,)])
+DRIFT_UP = per_beat([(0,), (), (2,)], [(), (1,), (3,)], [(3,), (2,), (1,)], [(2,), (3,), (4,)])
+# climax: parallel pairs tumbling down each beat
+TUMBLE = per_beat([(4, 2), (3, 1), (2, 0)], [(4, 2), (3, 1), (2, 0)], [(4, 2), (3, 1), (2, 0)],
+                  [(3, 1), (4, 2), (5, 3)])
+# the intro's second half and the outro: its line with a voice two chord tones under it
+ROLL_PAIRS = [(i[0] + 2, i[0]) for i in ROLL]
 
 
-def arp_bar(score, bar, low, voices, base_vel, rnd, length=4, positions=range(12)):
-    """One bar of the running arpeggio in triplet eighths, from chord tone `low` up.
+ARP_TOP = 73  # C sharp 5: the D above it belongs to the lead's climax
 
-    voices 1: a rolling six-note figure up and down the chord; in odd bars its second
-    half sits one chord tone higher.
-    voices 2: adds a second figure in contrary motion over the same chord tones.
-    """
-    tones = arp_tones(bar, low)
-    figure = [0, 1, 2, 3, 2, 1]
-    for pos in positions:
-        accent = 12 if pos == 0 else (7 if pos % 3 == 0 else 0)
-        vel = base_vel + accent + rnd(3)
-        shift = 1 if pos >= 6 and bar % 2 else 0
-        score.add(PLUCK, tick(bar, pos), length + (4 if pos == 0 else 0),
-                  tones[figure[pos % 6] + shift], vel)
-        if voices == 2:
-            other = tones[3 - figure[pos % 6] + shift]
-            score.add(PLUCK, tick(bar, pos), length, other, vel - 10)
+
+def figure_bar(score, bar, low, figure, base_vel, rnd, length=4, skip=()):
+    """One bar of a figure on the chord tones of `bar` from `low`, kept under the lead."""
+    tones = ladder(bar, low, low + 40)
+    for pos, voices in enumerate(figure):
+        if pos in skip:
+            continue
+        accent = 10 if pos == 0 else (5 if pos % 3 == 0 else 0)
+        start = tick(bar, pos)
+        dur = length + (3 if pos == 0 else 0)
+        under = score.tune_at(start, dur)
+        for k, i in enumerate(voices):
+            note = tones[i]
+            while note > ARP_TOP or (under is not None and note >= under - 1):
+                note -= 12
+            score.add(PLUCK, start, dur, note, base_vel + accent - 8 * k + rnd(3))
 
 
 def sparkle_bar(score, bar, base_vel, rnd):
     """Off-beat high chord tones on the middle triplet of each beat."""
-    top = ladder(bar, 64, 74)
+    top = ladder(bar, 64, ARP_TOP)
     for beat in range(4):
         note = top[-1] if beat % 2 else top[-2]
         score.add(PLUCK, tick(bar, 3 * beat + 1), 3, note, base_vel + rnd(3))
@@ -208,139 +331,57 @@ def compose_pluck(score):
     # Pickup: the arpeggio climbs into bar 0 out of silence.
     for i, n in enumerate([54, 57, 61, 54, 57, 61]):
         score.add(PLUCK, tick(-1, 6 + i), 4, n, 42 + 4 * i)
+    score.add(PLUCK, tick(-1, 11), 4, 66, 58)  # and the octave over the last
     for bar in range(0, 4):  # intro, alone
-        arp_bar(score, bar, 54, 1, 66 + 3 * bar, rnd)
-    for bar in range(4, 8):
-        arp_bar(score, bar, 54, 1, 72, rnd)
+        figure_bar(score, bar, 54, ROLL, 66 + 3 * bar, rnd)
+    for bar in range(4, 8):  # with a second voice under it
+        figure_bar(score, bar, 49, ROLL_PAIRS, 72, rnd)
         sparkle_bar(score, bar, 55, rnd)
-    for bar in range(8, 16):  # groove
-        arp_bar(score, bar, 57, 2, 78, rnd)
-    for bar in range(16, 32):  # melody: a little lower and softer, under the lead
-        arp_bar(score, bar, 54, 2, 72, rnd)
-    # Breakdown: one voice, softer; it steps aside on the first downbeat and runs
-    # with gaps for four bars.
-    for bar in range(32, 36):
-        gapped = [p for p in range(12) if p % 3 != 2 and (bar, p) != (32, 0)]
-        arp_bar(score, bar, 54, 1, 60, rnd, positions=gapped)
+    for bar in range(8, 16):  # groove; it steps aside where the call comes in
+        skip = (0, 1, 2) if bar in (12, 14) else ()
+        figure_bar(score, bar, 54, SWING, 74, rnd, skip=skip)
+    for bar in range(16, 24):  # melody A, low
+        skip = {16: (0, 1, 2), 20: (3, 4, 5)}.get(bar, ())
+        figure_bar(score, bar, 52, ROCK, 64, rnd, skip=skip)
+    for bar in range(24, 32):  # melody B
+        figure_bar(score, bar, 49, FALL, 70, rnd, skip=(0, 1, 2) if bar == 24 else ())
+    for bar in range(32, 36):  # breakdown
+        figure_bar(score, bar, 54, DRIFT if bar < 34 else DRIFT_WIDE, 48, rnd, length=6)
     for bar in range(36, 40):
-        arp_bar(score, bar, 54, 1, 64, rnd)
-    for bar in range(40, 42):  # build: both voices, rising
-        arp_bar(score, bar, 57 + 4 * (bar - 40), 2, 76 + 8 * (bar - 40), rnd)
-    for bar in range(42, 50):  # climax
-        arp_bar(score, bar, 61, 2, 84, rnd)
+        figure_bar(score, bar, 54, DRIFT_UP if bar == 39 else DRIFT_MORE, 52, rnd, length=6)
+    for bar in range(40, 42):  # build: rising pairs every triplet
+        rise = per_beat(*[[(p // 2 + 1, p // 2) for p in range(3 * b, 3 * b + 3)] for b in range(4)])
+        figure_bar(score, bar, 44 + 5 * (bar - 40), rise, 70 + 8 * (bar - 40), rnd)
+    for bar in CLIMAX:
+        figure_bar(score, bar, 50, TUMBLE, 78, rnd)
+    # and the tune an octave down, to carry it
+    for start, length, note, vel in score.tune(CLIMAX):
+        score.add(PLUCK, start, min(length, 9), note - 12, vel - 40)
     for bar in range(50, 53):  # outro
-        arp_bar(score, bar, 54, 2, 78 - 4 * (bar - 50), rnd)
-    # The last chord: the arpeggio slows to a stop and fades out.
+        figure_bar(score, bar, 50, ROLL_PAIRS, 74 - 4 * (bar - 50), rnd)
+    # The last chord: the arpeggio slows to a stop on the tonic and fades out.
     # Its last note, the softest of the piece, ends on the piece's last tick.
     starts = [3210, 3216, 3223, 3231, 3240, 3250, 3261, 3273]
-    notes = [54, 57, 61, 66, 69, 73, 69, 66]
+    notes = [42, 49, 54, 57, 61, 57, 61, 66]
     velocities = [84, 76, 68, 60, 52, 44, 36, 27]
     ends = starts[1:] + [3276]
     for s, e, n, v in zip(starts, ends, notes, velocities):
         score.add(PLUCK, s, e - s, n, v)
 
 
-# ---------------------------------------------------------------- lead
-
-# Phrases as "NOTE:triplets" with "r" for a rest; each bar fills 12 triplets.
-LEAD_PHRASES = {
-    # groove: the first call, answered by the arpeggio
-    12: "r:6 C#5:3 B4:3",
-    13: "A4:12",
-    14: "r:6 C#5:3 B4:3",
-    15: "G#4:12",
-    # melody, first phrase
-    16: "C#5:6 B4:3 A4:3",
-    17: "F#4:9 A4:3",
-    18: "B4:6 D5:3 C#5:3",
-    19: "G#4:9 C#5:3",
-    20: "C#5:6 B4:3 A4:3",
-    21: "D5:9 C#5:3",
-    22: "B4:6 G#4:3 B4:3",
-    23: "A4:3 G#4:3 E#4:6",
-    # melody, second phrase
-    24: "F#4:3 B4:3 D5:6",
-    25: "C#5:6 A4:3 F#4:3",
-    26: "A4:6 C#5:6",
-    27: "B4:9 G#4:3",
-    28: "D5:6 C#5:3 B4:3",
-    29: "A4:6 F#4:3 A4:3",
-    30: "G#4:6 E#4:3 G#4:3",
-    31: "C#5:12",
-    # breakdown: long, quieter
-    32: "A4:12",
-    33: "B4:9 G#4:3",
-    34: "G#4:6 E4:6",
-    35: "F#4:12",
-    36: "D5:6 C#5:3 B4:3",
-    37: "A4:9 F#4:3",
-    38: "A4:6 B4:6",
-    39: "G#4:12",
-    # build: climbing the dominant
-    40: "C#4:3 E#4:3 G#4:3 C#5:3",
-    41: "E#4:3 G#4:3 C#5:6",
-    # outro
-    50: "C#5:6 B4:3 A4:3",
-    51: "F#4:12",
-    52: "G#4:6 E#4:3 C#5:3",
-}
-
-# The climax sings the first melody phrase again, in thirds, a little ornamented.
-CLIMAX_PHRASES = {
-    42: "C#5:6 B4:3 A4:3",
-    43: "F#4:6 A4:3 C#5:3",
-    44: "B4:6 D5:3 C#5:3",
-    45: "G#4:9 C#5:3",
-    46: "C#5:6 B4:3 A4:3",
-    47: "D5:9 C#5:3",
-    48: "B4:6 G#4:3 B4:3",
-    49: "A4:3 G#4:3 E#4:3 G#4:3",
-}
-
-
-def phrase_notes(text):
-    pos = 0
-    for item in text.split():
-        name, dur = item.split(":")
-        dur = int(dur)
-        if name != "r":
-            yield pos, dur, pitch(name)
-        pos += dur
-    assert pos == 12, text
-
-
-def compose_lead(score):
-    rnd = Humanise(24)
-    for bar, text in LEAD_PHRASES.items():
-        if bar < 16:
-            base = 104
-        elif bar < 32:
-            base = 114
-        elif bar < 40:
-            base = 104
-        elif bar < 42:
-            base = 108 + 6 * (bar - 40)
-        else:
-            base = 112
-        for pos, dur, note in phrase_notes(text):
-            accent = 6 if pos == 0 else 0
-            score.add(LEAD, tick(bar, pos), min(59, dur * TRIPLET - 1), note,
-                      base + accent + rnd(2))
-    for bar, text in CLIMAX_PHRASES.items():
-        for pos, dur, note in phrase_notes(text):
-            vel = 118 + (6 if pos == 0 else 0) + rnd(2)
-            length = min(59, dur * TRIPLET - 1)
-            score.add(LEAD, tick(bar, pos), length, note, vel)
-            score.add(LEAD, tick(bar, pos), length, third_below(bar, note), vel - 8)
-    # The last chord.
-    for note in (pitch("F#4"), pitch("A4"), pitch("C#5")):
-        score.add(LEAD, 3210, 59, note, 112)
-
-
 # ---------------------------------------------------------------- bass
 
 def bass_root(bar):
     return BASS_ROOT[chord(bar)[0]]
+
+
+def approach(bar):
+    """A note leading into the next bar's root: a semitone under it, or the scale step over
+    the lowest root."""
+    nxt = bass_root(bar + 1)
+    if nxt == bass_root(bar):
+        return nxt + 7
+    return nxt - 1 if nxt - 1 >= BASS_ROOT[6] else nxt + 2
 
 
 def bass_bar(score, bar, pattern, base_vel, rnd):
@@ -350,15 +391,17 @@ def bass_bar(score, bar, pattern, base_vel, rnd):
     for pos, dur, what in pattern:
         note = {"r": r, "o": r + 12, "f": r + 7}.get(what)
         if what == "a":
-            nxt = bass_root(bar + 1)
-            note = nxt - 1 if nxt != r else r + 7
+            note = approach(bar)
         accent = 14 if pos == 0 else (6 if pos % 3 == 0 else 0)
         score.add(BASS, tick(bar, pos), dur * TRIPLET - 1, note, base_vel + accent + rnd(3))
 
 
-SHUFFLE_BUSY = [(0, 2, "r"), (2, 1, "r"), (3, 2, "o"), (5, 1, "r"), (6, 2, "r"),
-                (8, 1, "f"), (9, 2, "o"), (11, 1, "a")]
-SHUFFLE = [(0, 3, "r"), (3, 2, "r"), (5, 1, "o"), (6, 3, "r"), (9, 2, "f"), (11, 1, "a")]
+BUSY = [(0, 2, "r"), (2, 1, "r"), (3, 2, "o"), (5, 1, "r"), (6, 2, "r"), (8, 1, "f"),
+        (9, 2, "o"), (11, 1, "a")]
+TWO_FEEL = [(0, 5, "r"), (5, 1, "o"), (6, 3, "f"), (9, 2, "r"), (11, 1, "a")]
+WALK = [(0, 3, "r"), (3, 2, "o"), (5, 1, "f"), (6, 3, "r"), (9, 2, "f"), (11, 1, "a")]
+DRIVE = [(0, 2, "r"), (2, 1, "o"), (3, 2, "r"), (5, 1, "f"), (6, 2, "r"), (8, 1, "o"),
+         (9, 2, "f"), (11, 1, "a")]
 
 
 def compose_bass(score):
@@ -369,74 +412,77 @@ def compose_bass(score):
         score.add(BASS, tick(bar), 44, r, 42 + 12 * i)
         score.add(BASS, tick(bar, 9), 14, r + 12 if i % 2 else r, 50 + 12 * i)
     for bar in range(8, 16):
-        bass_bar(score, bar, SHUFFLE_BUSY, 96, rnd)
-    for bar in range(16, 32):
-        bass_bar(score, bar, SHUFFLE, 92, rnd)
-    for bar in range(32, 36):  # breakdown: whole notes
-        score.add(BASS, tick(bar), 59, bass_root(bar), 88)
-    for bar in range(36, 39):
-        bass_bar(score, bar, [(0, 6, "r"), (6, 6, "o")], 80, rnd)
-    bass_bar(score, 39, [(0, 6, "r"), (6, 3, "o"), (9, 2, "f"), (11, 1, "a")], 84, rnd)
+        bass_bar(score, bar, BUSY, 94, rnd)
+    for bar in range(16, 24):
+        bass_bar(score, bar, TWO_FEEL, 90, rnd)
+    for bar in range(24, 32):
+        bass_bar(score, bar, WALK, 90, rnd)
+    for bar in range(32, 36):  # breakdown: long notes
+        bass_bar(score, bar, [(0, 9, "r"), (9, 3, "o")] if bar < 35 else
+                 [(0, 9, "r"), (9, 2, "o"), (11, 1, "a")], 72, rnd)
+    for bar in range(36, 40):
+        bass_bar(score, bar, [(0, 6, "r"), (6, 5, "o"), (11, 1, "a")], 74, rnd)
     for bar in range(40, 42):  # build: pulse on the dominant, louder each beat
         for pos in range(12):
             score.add(BASS, tick(bar, pos), 4, bass_root(bar), 78 + 2 * (12 * (bar - 40) + pos) // 3)
-    for bar in range(42, 50):
-        bass_bar(score, bar, SHUFFLE_BUSY, 100, rnd)
+    for bar in CLIMAX:
+        bass_bar(score, bar, DRIVE, 98, rnd)
     for bar in range(50, 53):
-        bass_bar(score, bar, SHUFFLE, 92 - 4 * (bar - 50), rnd)
-    # The last chord: the tonic an octave below everything else.
-    score.add(BASS, 3210, 59, pitch("F#0"), 120)
+        bass_bar(score, bar, WALK, 92 - 4 * (bar - 50), rnd)
+    # The last chord: the root, and a short, soft thud an octave under it.
+    score.add(BASS, tick(FINAL_BAR), 59, BASS_ROOT[6], 104)
+    score.add(BASS, tick(FINAL_BAR), 4, pitch("F#0"), 52)
 
 
 # ---------------------------------------------------------------- counter
 
-def voicing(bar, centre=62):
+def voicing(bar, centre):
     """Three adjacent chord tones around `centre`."""
-    tones = ladder(bar, 50, 76)
+    tones = ladder(bar, 45, 76)
     best = min(range(len(tones) - 2), key=lambda i: (abs(sum(tones[i:i + 3]) / 3 - centre), i))
     return tones[best:best + 3]
 
 
-def stab(score, bar, pos, dur, vel, centre=62):
+def stab(score, bar, pos, dur, vel, centre=55):
     for note in voicing(bar, centre):
         score.add(COUNTER, tick(bar, pos), dur, note, vel)
 
 
-# A counter-melody for the breakdown, answering the lead's long notes.
-COUNTER_PHRASES = {
-    32: "r:6 F#4:3 E4:3",
-    33: "r:6 E4:3 G#4:3",
-    34: "r:6 C#4:3 E4:3",
-    35: "r:6 A4:3 G#4:3",
-    36: "r:6 F#4:3 D4:3",
-    37: "r:6 F#4:3 A4:3",
-    38: "r:6 E4:3 A4:3",
-    39: "r:3 B3:3 E4:3 G#4:3",
-}
+# A counter-melody for the breakdown, in the lead's absence.
+COUNTER_STREAM = ((32, 0), "A3:6 F#3:3 D3:3 | E3:3 G#3:3 B3:6 | G#3:6 E3:3 C#3:3 |"
+                           " F#3:12 | B3:6 F#3:3 D3:3 | F#3:3 A3:3 F#3:6 |"
+                           " E3:6 A3:3 B3:3 | G#3:9 r:3 |")
 
 
 def compose_counter(score):
     rnd = Humanise(26)
     for bar in range(4, 8):  # intro: a held chord a bar
-        stab(score, bar, 0, 59, 62 + 2 * (bar - 4))
-    for bar in range(8, 32):  # groove and melody: backbeat stabs
-        stab(score, bar, 3, 9, 90 + rnd(3))
-        stab(score, bar, 9, 9, 94 + rnd(3))
-    for bar, text in COUNTER_PHRASES.items():
-        for pos, dur, note in phrase_notes(text):
-            score.add(COUNTER, tick(bar, pos), dur * TRIPLET - 1, note, 92 + rnd(3))
+        stab(score, bar, 0, 44, 62 + 2 * (bar - 4))
+    for bar in range(8, 16):  # groove: backbeats, every other bar pushed
+        for pos in ((3, 9) if bar % 2 == 0 else (3, 8, 11)):
+            stab(score, bar, pos, 9 if pos % 3 == 0 else 4, 90 + rnd(3))
+    for bar in range(16, 24):  # melody A: short chords on the swung halves of beats 1 and 3
+        for pos in (2, 8):
+            stab(score, bar, pos, 4, 82 + rnd(3), centre=54)
+    for bar in range(24, 32):  # melody B: a held chord, and a push in every other bar
+        stab(score, bar, 0, 20, 80 + rnd(2), centre=53)
+        if bar % 2:
+            stab(score, bar, 9, 9, 84 + rnd(2), centre=53)
+    stab(score, 31, 11, 4, 84, centre=53)
+    for t, dur, note in stream_notes(*COUNTER_STREAM):
+        score.add(COUNTER, t, min(29, dur * TRIPLET - 1), note, 82 + rnd(3))
+    for bar in range(32, 40):  # under it, soft chords
+        stab(score, bar, 0, 27, 54 + rnd(2), centre=50)
     for bar in range(40, 42):  # build: every beat
         for beat in range(4):
             stab(score, bar, 3 * beat, 9, 80 + 6 * beat + 12 * (bar - 40))
-    for bar in range(42, 50):  # climax: backbeats and their pushes
-        for pos, vel in ((3, 100), (5, 88), (9, 104), (11, 92)):
-            stab(score, bar, pos, 4 if pos % 3 else 9, vel + rnd(2), centre=65)
+    for bar in CLIMAX:  # climax: backbeats and the push into the next bar
+        for pos, vel in ((3, 98), (9, 102), (11, 90)):
+            stab(score, bar, pos, 4 if pos % 3 else 9, vel + rnd(2), centre=54)
     for bar in range(50, 53):
         stab(score, bar, 3, 9, 90)
-        if bar < 52:
-            stab(score, bar, 8, 4, 82)
         stab(score, bar, 9, 9, 90)
-    stab(score, FINAL_BAR, 0, 59, 96)
+    stab(score, FINAL_BAR, 0, 59, 96, centre=55)
 
 
 # ---------------------------------------------------------------- kit
@@ -447,79 +493,147 @@ def kit(score, bar, pos, drum, vel, length=1):
 
 SHUFFLE_HATS = (0, 2, 3, 5, 6, 8, 9, 11)
 
+# The downbeat kick and the crash. The master's level follower takes some 5 ms to catch a
+# sudden onset, so a kick's attack passes with the gain the quieter music before it set: the
+# kick's level decides how often the soft clipper has to bend a sample. The crash's first
+# samples swing from one extreme to the other: its level sets the largest jump between
+# neighbouring samples.
+KICK_LEVEL = 92
+CRASH_LEVEL = 94
 
-def groove_bar(score, bar, rnd, open_hat=False, fill=False, ride=False):
-    kit(score, bar, 0, KICK, 110 + rnd(2))
-    kit(score, bar, 6, KICK, 104 + rnd(2))
-    kit(score, bar, 8, KICK, 90 + rnd(3))
-    kit(score, bar, 3, SNARE, 110 + rnd(3))
-    kit(score, bar, 9, SNARE, 114 + rnd(3))
-    if bar != 8:
-        kit(score, bar, 7, SNARE, 36 + rnd(3))  # ghost, but not under the first crash
-    if ride:
-        for pos in (0, 3, 6, 9):
-            kit(score, bar, pos, BELL, 92 + rnd(3))
-        for pos in (2, 5, 8):
-            kit(score, bar, pos, CLOSED_HAT, 70 + rnd(4))
-        if fill:
-            kit(score, bar, 10, SNARE, 100)
-            kit(score, bar, 11, SNARE, 108)
-        else:
-            kit(score, bar, 11, OPEN_HAT if open_hat else CLOSED_HAT, 74, 6 if open_hat else 1)
-        return
+
+def shuffle_bar(score, bar, rnd, open_hat=False, kick=KICK_LEVEL):
+    """The groove: kick on 1 and 3 and the swung half before 3, backbeat, ghost, shuffled hats."""
+    kit(score, bar, 0, KICK, kick + rnd(2))
+    kit(score, bar, 6, KICK, kick - 6 + rnd(2))
+    kit(score, bar, 8, KICK, kick - 18 + rnd(3))
+    kit(score, bar, 3, SNARE, 108 + rnd(3))
+    kit(score, bar, 9, SNARE, 112 + rnd(3))
+    kit(score, bar, 7, SNARE, 40 + rnd(3))
     for pos in SHUFFLE_HATS:
-        if fill and pos >= 9:
-            continue
         if open_hat and pos == 11:
-            kit(score, bar, pos, OPEN_HAT, 82 + rnd(3), 6)
+            kit(score, bar, pos, OPEN_HAT, 80 + rnd(3), 6)
         else:
-            kit(score, bar, pos, CLOSED_HAT, (84 if pos % 3 == 0 else 66) + rnd(4))
-    if fill:
-        kit(score, bar, 10, SNARE, 96)
-        kit(score, bar, 11, SNARE, 104)
+            kit(score, bar, pos, CLOSED_HAT, (82 if pos % 3 == 0 else 64) + rnd(4))
+
+
+def half_time_bar(score, bar, rnd, kick=KICK_LEVEL):
+    """Melody A: the snare only on 3, the kick pushing, the bell on 1 and 3, hats between."""
+    kit(score, bar, 0, KICK, kick + rnd(2))
+    kit(score, bar, 5, KICK, kick - 12 + rnd(2))
+    if bar % 2:
+        kit(score, bar, 11, KICK, kick - 20 + rnd(2))
+    kit(score, bar, 6, SNARE, 110 + rnd(3))
+    for pos in (2, 10):
+        kit(score, bar, pos, SNARE, 40 + rnd(3))
+    for pos in (0, 6):
+        kit(score, bar, pos, BELL, 78 + rnd(3))
+    for pos in (2, 3, 5, 8, 9, 11):
+        kit(score, bar, pos, CLOSED_HAT, (74 if pos % 3 == 0 else 62) + rnd(4))
+
+
+def ride_bar(score, bar, rnd, kick=KICK_LEVEL):
+    """Melody B: backbeat again, the bell on 1 and 3, closed hats on 2 and 4 and between."""
+    kit(score, bar, 0, KICK, kick + rnd(2))
+    kit(score, bar, 8, KICK, kick - 10 + rnd(2))
+    if bar % 2 == 0:
+        kit(score, bar, 5, KICK, kick - 18 + rnd(2))
+    kit(score, bar, 3, SNARE, 106 + rnd(3))
+    kit(score, bar, 9, SNARE, 110 + rnd(3))
+    if bar % 2:
+        kit(score, bar, 7, SNARE, 40 + rnd(3))
+    for pos in (0, 3, 6, 9):
+        kit(score, bar, pos, BELL if pos % 6 == 0 else CLOSED_HAT, 84 + rnd(3))
+    for pos in (2, 5, 8, 11):
+        kit(score, bar, pos, CLOSED_HAT, 66 + rnd(4))
+
+
+def drive_bar(score, bar, rnd, kick=KICK_LEVEL, lift=False):
+    """Climax: kicks on 1 and 3 and pushing into each, ghosts, open hats on the off-beats;
+    lifted, the hats open on 1 and 3 too."""
+    for pos, vel in ((0, kick), (5, kick - 14), (6, kick - 4), (11, kick - 16)):
+        kit(score, bar, pos, KICK, vel + rnd(2))
+    kit(score, bar, 3, SNARE, 106 + rnd(3))
+    kit(score, bar, 9, SNARE, 108 + rnd(3))
+    for pos in (1, 7):
+        kit(score, bar, pos, SNARE, 38 + rnd(3))
+    for pos in (2, 8):
+        kit(score, bar, pos, OPEN_HAT, 76 + rnd(3), 4)
+    for pos in (0, 3, 5, 6, 9, 11):
+        if lift and pos in (0, 6):
+            kit(score, bar, pos, OPEN_HAT, 66 + rnd(3), 4)
+        else:
+            kit(score, bar, pos, CLOSED_HAT, (80 if pos % 3 == 0 else 62) + rnd(4))
+
+
+def fill(score, bar, hits):
+    """hits: (triplet, drum, velocity) replacing whatever the bar played from the first of them."""
+    first = tick(bar, hits[0][0])
+    end = tick(bar + 1)
+    score.notes[KIT] = [r for r in score.notes[KIT] if not first <= r[0] < end]
+    for pos, drum, vel in hits:
+        kit(score, bar, pos, drum, vel, 6 if drum == OPEN_HAT else 1)
 
 
 def compose_kit(score):
     rnd = Humanise(127)
     for bar in range(4, 8):  # intro: hats (on the beats only at first) and a soft kick
-        kit(score, bar, 0, KICK, 90 + 6 * (bar - 4))
+        kit(score, bar, 0, KICK, 84 + 6 * (bar - 4))
         for pos in SHUFFLE_HATS if bar > 4 else (0, 3, 6, 9):
             kit(score, bar, pos, CLOSED_HAT, 44 + 4 * (bar - 4) + (8 if pos % 3 == 0 else 0) + rnd(3))
-    for pos, vel in ((9, 84), (10, 94), (11, 104)):
-        kit(score, 7, pos, SNARE, vel)
-    kit(score, 8, 0, CRASH, 116)
-    for bar in range(8, 32):
-        groove_bar(score, bar, rnd, open_hat=bar % 2 == 1, fill=bar % 8 == 7)
-    kit(score, 16, 0, CRASH, 120)
-    kit(score, 24, 0, LOW_CRASH, 116)
+    fill(score, 7, [(9, SNARE, 84), (10, SNARE, 94), (11, SNARE, 104)])
+    for bar in range(8, 16):
+        shuffle_bar(score, bar, rnd, open_hat=bar % 2 == 1)
+    kit(score, 8, 0, CRASH, CRASH_LEVEL)
+    fill(score, 15, [(6, KICK, KICK_LEVEL), (7, SNARE, 88), (8, SNARE, 96), (9, KICK, KICK_LEVEL),
+                     (10, SNARE, 100), (11, SNARE, 108)])
+    for bar in range(16, 24):
+        half_time_bar(score, bar, rnd)
+    kit(score, 16, 0, CRASH, CRASH_LEVEL - 4)
+    fill(score, 23, [(8, SNARE, 92), (9, SNARE, 100), (10, KICK, KICK_LEVEL), (11, SNARE, 110),
+                     (11, OPEN_HAT, 80)])
+    for bar in range(24, 32):
+        ride_bar(score, bar, rnd)
+    kit(score, 24, 0, LOW_CRASH, CRASH_LEVEL)
+    # Into the breakdown: the groove stops on the last beat's first triplet.
+    fill(score, 31, [(6, SNARE, 104), (7, SNARE, 90), (8, KICK, KICK_LEVEL), (9, SNARE, 112),
+                     (9, KICK, KICK_LEVEL)])
     # Breakdown: a low crash to open it, then only the bell.
-    kit(score, 32, 0, LOW_CRASH, 100)
+    kit(score, 32, 0, LOW_CRASH, 84)
     for bar in range(32, 40):
-        kit(score, bar, 0, BELL, 70 + rnd(3))
+        kit(score, bar, 0, BELL, 58 + rnd(3))
         if bar >= 36:
-            kit(score, bar, 6, BELL, 60 + rnd(3))
+            kit(score, bar, 6, BELL, 54 + rnd(3))
+        if bar >= 38:
+            kit(score, bar, 9, BELL, 50 + rnd(3))
+    for pos, vel in ((9, 60), (11, 70)):
+        kit(score, 39, pos, KICK, vel)
     # Build: kick on every beat, the snare doubling its pace.
     for bar in range(40, 42):
         for beat in range(4):
-            kit(score, bar, 3 * beat, KICK, 100 + 4 * beat + 8 * (bar - 40))
+            kit(score, bar, 3 * beat, KICK, KICK_LEVEL - 8 + 3 * beat + 4 * (bar - 40))
     for beat in range(4):
         kit(score, 40, 3 * beat, SNARE, 70 + 6 * beat)
     for pos in range(12):
-        kit(score, 41, pos, SNARE, 80 + 4 * pos)
-    # Climax: ride bell on the beats, crashes at the phrase starts.
-    kit(score, 42, 0, CRASH, 127)
-    kit(score, 42, 0, LOW_CRASH, 110)
-    kit(score, 46, 0, LOW_CRASH, 118)
-    for bar in range(42, 50):
-        groove_bar(score, bar, rnd, open_hat=bar % 2 == 1, fill=bar == 49, ride=True)
+        kit(score, 41, pos, SNARE, 76 + 3 * pos)
+    # Climax: crashes at the phrase starts, a short fill halfway and a long one at the end.
+    for bar in CLIMAX:
+        drive_bar(score, bar, rnd, lift=bar >= 46)
+    kit(score, 42, 0, CRASH, CRASH_LEVEL + 4)
+    kit(score, 46, 0, CRASH, CRASH_LEVEL - 4)
+    fill(score, 45, [(9, SNARE, 96), (10, SNARE, 102), (11, SNARE, 108), (11, OPEN_HAT, 84)])
+    fill(score, 49, [(6, KICK, KICK_LEVEL + 4), (6, SNARE, 100), (7, SNARE, 92), (8, SNARE, 100),
+                     (9, KICK, KICK_LEVEL + 4), (9, SNARE, 104), (10, SNARE, 106), (11, SNARE, 110)])
     # Outro.
-    kit(score, 50, 0, CRASH, 116)
+    kit(score, 50, 0, LOW_CRASH, CRASH_LEVEL)
     for bar in range(50, 53):
-        groove_bar(score, bar, rnd, open_hat=bar != 52, fill=bar == 52)
+        shuffle_bar(score, bar, rnd, open_hat=bar != 52)
+    fill(score, 52, [(6, SNARE, 96), (7, SNARE, 100), (8, SNARE, 104), (9, KICK, KICK_LEVEL),
+                     (9, SNARE, 108), (10, SNARE, 108), (11, SNARE, 112)])
     # The last chord: crash, kick and snare together.
-    kit(score, FINAL_BAR, 0, CRASH, 124)
-    kit(score, FINAL_BAR, 0, KICK, 127)
-    kit(score, FINAL_BAR, 0, SNARE, 118)
+    kit(score, FINAL_BAR, 0, CRASH, CRASH_LEVEL)
+    kit(score, FINAL_BAR, 0, KICK, KICK_LEVEL)
+    kit(score, FINAL_BAR, 0, SNARE, 104)
 
 
 # ---------------------------------------------------------------- checks
@@ -634,16 +748,8 @@ def problems(figures, records):
 
 # ---------------------------------------------------------------- output
 
-SECTIONS = {-1: "pickup", 0: "intro", 8: "groove", 16: "melody, first phrase",
-            24: "melody, second phrase", 32: "breakdown", 40: "build", 42: "climax",
-            50: "outro", 53: "last chord"}
 CODE_NAMES = {25: "arpeggio (pluck)", 24: "lead", 32: "bass", 26: "stabs and counter-melody",
               127: "kit"}
-
-
-def section_of(start):
-    bar = (start - PICKUP) // BAR
-    return max(b for b in SECTIONS if b <= bar)
 
 
 def render_text(records):
@@ -668,8 +774,8 @@ def render_text(records):
 
 def compose():
     score = Score()
+    compose_lead(score)  # first: the arpeggio keeps under it
     compose_pluck(score)
-    compose_lead(score)
     compose_bass(score)
     compose_counter(score)
     compose_kit(score)

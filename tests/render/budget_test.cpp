@@ -62,7 +62,7 @@ TEST(Budget, ThePieceIsWellWithinTheLimitsAndItsBusIsExact) {
   for (const LayerPlan& p : plan.layers)
     planned += p.len;
   EXPECT_EQ(cost.voiceSamples, planned);
-  EXPECT_EQ(cost.voiceSamples, 72'630'464);
+  EXPECT_EQ(cost.voiceSamples, 73'173'443);
   EXPECT_EQ(cost.longestLayer, 150000);
   EXPECT_FALSE(CheckRenderCost(cost));
 

@@ -29,7 +29,7 @@ constexpr const char* kAllInstrumentsPcmSha256 =
 
 // The render of the embedded piece.
 constexpr const char* kPiecePcmSha256 =
-    "eaa6793e23bf5f82370ae0871ec436c2998bd269c1c6e009c7050702486fc7a6";
+    "7c4443969f46527b327445230bd39ab5aa6274e9a1eee9488254e3800c080211";
 
 // The reverb and the master stage alone, on a fixed synthetic bus: final for these two stages.
 constexpr const char* kReverbBusSha256 =
