@@ -505,10 +505,11 @@ class Reader {
   MidiReadReport report_;
 };
 
-void AddClause(std::string& out, size_t count, const char* what) {
+void AddClause(std::string& out, size_t count, const char* one, const char* many,
+               const char* rest) {
   if (count == 0) return;
   if (!out.empty()) out += ", ";
-  out += Thousands(count) + " " + what;
+  out += Thousands(count) + " " + (count == 1 ? one : many) + rest;
 }
 
 }  // namespace
@@ -524,11 +525,12 @@ std::variant<MidiScore, MidiError> ReadMidiFile(std::span<const uint8_t> bytes,
 
 std::string DescribeMidiReport(const MidiReadReport& r) {
   std::string out;
-  AddClause(out, r.pastEnd, "notes starting past tick 32767 dropped");
-  AddClause(out, r.cutShort, "notes cut short at tick 32767");
-  AddClause(out, r.silent, "notes with no sound here dropped");
-  AddClause(out, r.unreleased, "notes never released ended with their track");
-  AddClause(out, r.ignored, "pitch bends, controllers and aftertouch ignored");
+  AddClause(out, r.pastEnd, "note", "notes", " starting past tick 32767 dropped");
+  AddClause(out, r.cutShort, "note", "notes", " cut short at tick 32767");
+  AddClause(out, r.silent, "note", "notes", " with no sound here dropped");
+  AddClause(out, r.unreleased, "note", "notes", " never released ended with their track");
+  AddClause(out, r.ignored, "controller, pitch bend or aftertouch event",
+            "controller, pitch bend and aftertouch events", " ignored");
   return out;
 }
 
