@@ -66,11 +66,13 @@ std::vector<NoteRec> NotesFromMidi(const std::string& path, const std::vector<ui
                      error->message);
   }
   MidiScore& score = std::get<MidiScore>(read);
-  if (const std::string changes = DescribeMidiReport(score.report); !changes.empty()) {
-    std::fprintf(stderr, "quom: warning: score '%s': %s\n", path.c_str(), changes.c_str());
-  }
+  const std::string changes = DescribeMidiReport(score.report);
   if (score.notes.empty()) {
-    throw InputError("score '" + path + "' holds no note record: no note in it plays here");
+    throw InputError("score '" + path + "' holds no note record" +
+                     (changes.empty() ? std::string(": it has no notes") : " (" + changes + ")"));
+  }
+  if (!changes.empty()) {
+    std::fprintf(stderr, "quom: warning: score '%s': %s\n", path.c_str(), changes.c_str());
   }
   return std::move(score.notes);
 }

@@ -203,8 +203,10 @@ class Reader {
     uint32_t rank = 0;
     std::optional<TrackMark> mark;
     while (p < end) {
+      const size_t eventStart = p;
       tick += Vlq(p, end);
-      if (p >= end) Throw(p, "event runs past the end of its track");
+      // A time with no event after it: name the time's first byte, which is in the file.
+      if (p >= end) Throw(eventStart, "event runs past the end of its track");
       const size_t at = p;
       uint8_t status = b_[p];
       if (status < 0x80) {

@@ -201,11 +201,13 @@ std::vector<uint8_t> WriteMidiFile(std::span<const NoteRec> list, MidiWriteRepor
 std::string DescribeMidiReport(const MidiWriteReport& r) {
   std::string out;
   if (r.highNotes > 0) {
-    out += std::to_string(r.highNotes) + " notes above 127 left out";
+    out += std::to_string(r.highNotes) + (r.highNotes == 1 ? " note" : " notes") +
+           " above 127 left out";
   }
   if (r.velocities > 0) {
     if (!out.empty()) out += ", ";
-    out += std::to_string(r.velocities) + " velocities outside 1 .. 127 written as 1 or 127";
+    out += std::to_string(r.velocities) + (r.velocities == 1 ? " velocity" : " velocities") +
+           " outside 1 .. 127 written as 1 or 127";
   }
   return out;
 }
