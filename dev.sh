@@ -10,6 +10,8 @@
 #   ./dev.sh check-sanitize       build with ASan and UBSan, run the tests and a full render
 #   ./dev.sh fuzz binary|text|midi [SECONDS [libFuzzer options]]
 #                                 fuzz a note list reader (default 600 s), then minimise its corpus
+#   ./dev.sh midi-testdata [--check]
+#                                 write the MIDI test files again with mido (or check them)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -132,6 +134,10 @@ case "$cmd" in
     install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}" clang libclang-rt-14-dev
     fuzz "$@"
     ;;
+  midi-testdata)
+    install_packages python3 python3-mido
+    /usr/bin/python3 tools/make_midi_testdata.py "$@"
+    ;;
   format | format-check)
     install_packages clang-format
     files=$(git ls-files '*.cpp' '*.h')
@@ -142,7 +148,7 @@ case "$cmd" in
     fi
     ;;
   *)
-    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
     [ -z "$cmd" ] || exit 2
     ;;
 esac

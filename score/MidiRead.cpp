@@ -176,12 +176,14 @@ class Reader {
     }
   }
 
-  // A variable-length number of at most four bytes, within [p, end).
-  uint32_t Vlq(size_t& p, size_t end) {
+  // A variable-length number of at most four bytes, within [p, end), in the event that begins
+  // at `event` (named when the number is cut short: it may begin at `end` itself).
+  uint32_t Vlq(size_t& p, size_t end, size_t event) {
     const size_t at = p;
     uint32_t v = 0;
     for (int i = 0; i < 4; ++i) {
-      if (p >= end) Throw(at, "variable-length number runs past the end of its track");
+      if (p >= end)
+        Throw(event, "event runs past the end of its track, in a variable-length number");
       const uint8_t x = b_[p++];
       v = v << 7 | (x & 0x7F);
       if (!(x & 0x80)) return v;
@@ -204,7 +206,7 @@ class Reader {
     std::optional<TrackMark> mark;
     while (p < end) {
       const size_t eventStart = p;
-      tick += Vlq(p, end);
+      tick += Vlq(p, end, eventStart);
       // A time with no event after it: name the time's first byte, which is in the file.
       if (p >= end) Throw(eventStart, "event runs past the end of its track");
       const size_t at = p;
@@ -261,7 +263,7 @@ class Reader {
             }
             break;
           case 0xC0:
-            if (programs_[channel].size() == opt_.maxEvents) TooMany(at, "program changes");
+            if (programCount_++ == opt_.maxEvents) TooMany(at, "program changes");
             programs_[channel].push_back({when, data[0]});
             break;
           default:  // aftertouch, controllers, channel pressure, pitch bend
@@ -271,7 +273,7 @@ class Reader {
       } else if (status == 0xFF) {
         if (p >= end) Throw(at, "meta event runs past the end of its track");
         const uint8_t type = b_[p++];
-        const uint32_t len = Vlq(p, end);
+        const uint32_t len = Vlq(p, end, at);
         if (len > end - p) {
           Throw(at, "meta event " + Hex(type) + " of " + Thousands(len) +
                         " bytes runs past the end of its track");
@@ -290,7 +292,7 @@ class Reader {
         }
         if (type == 0x7F && !mark) mark = ReadMark(data);
       } else if (status == 0xF0 || status == 0xF7) {
-        const uint32_t len = Vlq(p, end);
+        const uint32_t len = Vlq(p, end, at);
         if (len > end - p) {
           Throw(at, "system exclusive event of " + Thousands(len) +
                         " bytes runs past the end of its track");
@@ -318,7 +320,7 @@ class Reader {
   }
 
   // The mark of a track quom wrote, or nullopt for another program's sequencer-specific event.
-  std::optional<TrackMark> ReadMark(std::span<const uint8_t> data) const {
+  std::optional<TrackMark> ReadMark(std::span<const uint8_t> data) {
     constexpr size_t kPrefix = sizeof kMarkPrefix;
     if (data.size() < kPrefix + 1 ||
         !std::equal(kMarkPrefix, kMarkPrefix + kPrefix, data.begin())) {
@@ -331,7 +333,8 @@ class Reader {
     int bytes = 0;
     for (size_t i = kPrefix + 1; i < data.size(); ++i) {
       v = v << 7 | (data[i] & 0x7F);
-      if (++bytes > 4 || mark.positions.size() == opt_.maxEvents) {
+      // Positions beyond the notes the reader may hold could name none of them.
+      if (++bytes > 4 || markPositions_ + mark.positions.size() == opt_.maxEvents) {
         mark.positionsValid = false;
         mark.positions.clear();
         break;
@@ -346,6 +349,7 @@ class Reader {
       mark.positionsValid = false;  // a number cut short
       mark.positions.clear();
     }
+    markPositions_ += mark.positions.size();
     return mark;
   }
 
@@ -501,6 +505,8 @@ class Reader {
   std::vector<int32_t> tail_;
   std::vector<size_t> touched_;  // keys with a queue in the current track
   std::array<std::vector<ProgramChange>, 16> programs_;
+  size_t programCount_ = 0;   // over all channels
+  size_t markPositions_ = 0;  // over all marks
   std::vector<TempoChange> tempos_;
   std::vector<TempoSegment> segments_;
   std::vector<std::pair<uint32_t, TrackMark>> marks_;

@@ -250,6 +250,7 @@ TEST(MidiFiles, BadFilesAreRefusedNamingTheByte) {
       {track({0x80, 0x80, 0x80, 0x80, 0x00}), 22, "longer than 4 bytes"},
       {track({0x00, 0x90, 60, 100, 0x81}), 26, "runs past the end of its track"},
       {track({0x00, 0x90, 60, 100, 0x10}), 26, "event runs past the end of its track"},
+      {track({0x00, 0xFF, 0x00}), 23, "event runs past the end of its track, in a variable"},
       {track({0x00, 60, 100}), 23, "where an event should begin"},
       {track({0x00, 0x90, 60, 0x80}), 25, "data byte 0x80 of event 0x90"},
       {track({0x00, 0x90, 60}), 23, "event 0x90 runs past"},
@@ -287,6 +288,10 @@ TEST(MidiFiles, BadFilesAreRefusedNamingTheByte) {
   ASSERT_TRUE(std::holds_alternative<MidiError>(many));
   EXPECT_EQ(std::get<MidiError>(many).offset, 30u);
   EXPECT_NE(std::get<MidiError>(many).message.find("more than 2 notes"), std::string::npos);
+  auto programs = ReadMidiFile(track({0x00, 0xC0, 1, 0x00, 0xC1, 1, 0x00, 0xC2, 1}), few);
+  ASSERT_TRUE(std::holds_alternative<MidiError>(programs));
+  EXPECT_NE(std::get<MidiError>(programs).message.find("more than 2 program changes"),
+            std::string::npos);
 }
 
 TEST(MidiFiles, ListsGoOutAndComeBackUnchanged) {
