@@ -50,7 +50,8 @@ constexpr const char* kExamples = R"(Examples:
   quom --score notes.txt --wav notes.wav
                                 render another note list: text, one record a line
                                 ("start length note velocity instrument"), or
-                                7-byte binary records in a file not named .txt
+                                7-byte binary records in a file not named .txt,
+                                .mid or .midi
   quom --print-score > score.txt
                                 write the built-in note list as text
   quom --score song.mid --wav song.wav

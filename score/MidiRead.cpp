@@ -77,7 +77,7 @@ struct TempoChange {
 };
 
 struct TrackMark {
-  std::optional<uint8_t> code;      // the track was written by quom for this code
+  uint8_t code = 0;                 // the track was written by quom for this code
   std::vector<uint32_t> positions;  // list positions of its notes, in the order they start
   bool positionsValid = false;
   uint32_t notes = 0;  // note-ons the track holds
@@ -461,7 +461,7 @@ class Reader {
       uint8_t code = 0;
       uint8_t key = n.key;
       if (mark && !chosen) {
-        code = *mark->code;  // as quom wrote it, silent or not
+        code = mark->code;  // as quom wrote it, silent or not
         if (code == kDrumCode) key = SwapDrumKeys(key);
       } else {
         code = chosen ? *chosen : DefaultCode(n.channel, ProgramAt(n.channel, n.on));
