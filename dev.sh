@@ -8,8 +8,10 @@
 #   ./dev.sh format               apply clang-format to every C++ file
 #   ./dev.sh format-check         fail if any C++ file is not clang-formatted
 #   ./dev.sh check-sanitize       build with ASan and UBSan, run the tests and a full render
-#   ./dev.sh fuzz binary|text [SECONDS [libFuzzer options]]
+#   ./dev.sh fuzz binary|text|midi [SECONDS [libFuzzer options]]
 #                                 fuzz a note list reader (default 600 s), then minimise its corpus
+#   ./dev.sh midi-testdata [--check]
+#                                 write the MIDI test files again with mido (or check them)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -83,7 +85,7 @@ check_sanitize() {
 # them to tests/fuzz/regressions-READER so the corpus test replays them.
 fuzz() {
   local reader=${1:-} seconds=${2:-600}
-  case "$reader" in binary | text) ;; *) echo "usage: ./dev.sh fuzz binary|text [SECONDS]" >&2; return 2 ;; esac
+  case "$reader" in binary | text | midi) ;; *) echo "usage: ./dev.sh fuzz binary|text|midi [SECONDS]" >&2; return 2 ;; esac
   local dir=${FUZZ_DIR:-build-fuzz}
   cmake -S . -B "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQUOM_FUZZ=ON -DQUOM_BUILD_TESTS=OFF -DQUOM_BUILD_BENCH=OFF >/dev/null
@@ -91,7 +93,7 @@ fuzz() {
   local fuzzer="$dir/quom_fuzz_$reader" kept="tests/fuzz/corpus-$reader"
   local scratch="$dir/corpus-$reader" merged="$dir/merged-$reader" crashes="$dir/crashes-$reader"
   local dict=()
-  [ "$reader" = text ] && dict=(-dict=tests/fuzz/text.dict)
+  [ -f "tests/fuzz/$reader.dict" ] && dict=(-dict="tests/fuzz/$reader.dict")
   mkdir -p "$scratch" "$crashes"
   "$fuzzer" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$crashes/" "${dict[@]}" "${@:3}" "$scratch" "$kept"
@@ -132,6 +134,10 @@ case "$cmd" in
     install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}" clang libclang-rt-14-dev
     fuzz "$@"
     ;;
+  midi-testdata)
+    install_packages python3 python3-mido
+    /usr/bin/python3 tools/make_midi_testdata.py "$@"
+    ;;
   format | format-check)
     install_packages clang-format
     files=$(git ls-files '*.cpp' '*.h')
@@ -142,7 +148,7 @@ case "$cmd" in
     fi
     ;;
   *)
-    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
     [ -z "$cmd" ] || exit 2
     ;;
 esac

@@ -11,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "app/Bench.h"
@@ -21,6 +22,7 @@
 #include "app/WavExport.h"
 #include "render/Synthesize.h"
 #include "resources/EmbeddedScore.h"
+#include "score/MidiMap.h"
 #include "score/NoteText.h"
 
 namespace quom {
@@ -31,6 +33,8 @@ struct Options {
   std::string wavPath;    // empty: no PCM file
   std::string stemsDir;   // empty: no stage files
   std::string scorePath;  // empty: the embedded note list
+  std::string mapText;    // --map: codes for some channels of a MIDI score
+  std::string midiPath;   // empty: no MIDI export
   bool printScore = false;
   int benchRuns = 0;  // 0: no benchmark
   PlayOptions play;   // sound driver, quiet
@@ -46,9 +50,17 @@ constexpr const char* kExamples = R"(Examples:
   quom --score notes.txt --wav notes.wav
                                 render another note list: text, one record a line
                                 ("start length note velocity instrument"), or
-                                7-byte binary records in a file not named .txt
+                                7-byte binary records in a file not named .txt,
+                                .mid or .midi
   quom --print-score > score.txt
                                 write the built-in note list as text
+  quom --score song.mid --wav song.wav
+                                render a Standard MIDI File (.mid or .midi): channel 10
+                                plays the kit, the others by their General MIDI program
+  quom --score song.mid --map 1=24,2=32 --print-score
+                                give channels 1 and 2 instrument codes 24 and 32, and show
+                                the records the file becomes
+  quom --export-midi quom.mid   write the note list as a MIDI file for a sequencer
   quom --quiet --audio-driver pulseaudio
                                 play through the named SDL audio driver (SDL_AUDIODRIVER
                                 does the same), without the progress line
@@ -59,7 +71,20 @@ cannot be written, no sound device), 130 when stopped by Ctrl-C and 143 by a
 request to terminate. A failed or stopped run leaves no output file behind.)";
 
 std::vector<NoteRec> LoadNotes(const Options& opt) {
-  if (!opt.scorePath.empty()) return LoadNoteListFile(opt.scorePath);
+  if (!opt.mapText.empty() && !IsMidiPath(opt.scorePath)) {
+    throw InputError("--map applies to a MIDI score (--score FILE.mid or .midi)");
+  }
+  if (!opt.scorePath.empty()) {
+    ChannelMap map;
+    if (!opt.mapText.empty()) {
+      auto parsed = ParseChannelMap(opt.mapText);
+      if (const auto* error = std::get_if<std::string>(&parsed)) {
+        throw InputError("--map '" + opt.mapText + "': " + *error);
+      }
+      map = std::get<ChannelMap>(parsed);
+    }
+    return LoadNoteListFile(opt.scorePath, map);
+  }
   std::vector<NoteRec> notes = DecodeNoteList(EmbeddedNoteList());
   CheckLoadedNotes(notes, "the embedded score");
   return notes;
@@ -67,7 +92,7 @@ std::vector<NoteRec> LoadNotes(const Options& opt) {
 
 // Renders once and writes every requested file; the outputs are opened (and checked) before
 // the render starts and appear only when everything has been written.
-int RenderToFiles(const Options& opt, const std::vector<NoteRec>& notes) {
+int RenderToFiles(const Options& opt, const std::vector<NoteRec>& notes, MidiExport* midi) {
   std::optional<PcmFileWriter> pcmFile;
   if (!opt.wavPath.empty()) pcmFile.emplace(opt.wavPath);
   std::unique_ptr<StemWriter> stems;
@@ -81,28 +106,40 @@ int RenderToFiles(const Options& opt, const std::vector<NoteRec>& notes) {
 
   if (pcmFile) pcmFile->Write(pcm);
   if (stems) stems->Commit();
+  if (midi) midi->Commit();
   return 0;
 }
 
 int Run(const Options& opt) {
   const std::vector<NoteRec> notes = LoadNotes(opt);
+  // A MIDI export alone renders nothing; beside --wav or --stems it appears with their files.
+  const bool fileRender = !opt.wavPath.empty() || !opt.stemsDir.empty();
+  const bool exportOnly = !opt.midiPath.empty() && !fileRender;
   // Whatever renders is held to the render limits first.
-  const bool renders = opt.benchRuns > 0 || !opt.printScore;
+  const bool renders = opt.benchRuns > 0 || !(opt.printScore || exportOnly);
   if (renders) {
     CheckRenderBudget(
         notes, opt.scorePath.empty() ? "the embedded score" : "score '" + opt.scorePath + "'");
   }
-  if (opt.benchRuns > 0) return RunBench(notes, opt.benchRuns);
+  std::optional<MidiExport> midi;
+  if (!opt.midiPath.empty()) midi.emplace(opt.midiPath, notes);
+  if (opt.benchRuns > 0) {
+    if (midi) midi->Commit();
+    return RunBench(notes, opt.benchRuns);
+  }
   if (opt.printScore) {
     const std::string text = FormatNoteText(notes);
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
         std::fflush(stdout) != 0) {
       throw std::runtime_error(std::string("cannot write the score: ") + std::strerror(errno));
     }
+  }
+  if (opt.printScore || exportOnly) {
+    if (midi) midi->Commit();
     return 0;
   }
-  if (opt.wavPath.empty() && opt.stemsDir.empty()) return RunDefault(notes, opt.play);
-  return RenderToFiles(opt, notes);
+  if (!fileRender) return RunDefault(notes, opt.play);
+  return RenderToFiles(opt, notes, midi ? &*midi : nullptr);
 }
 
 }  // namespace
@@ -124,7 +161,14 @@ int RunCli(int argc, char** argv) {
       ->type_name("DIR");
   app.add_option("--score", opt.scorePath,
                  "Render the note list in FILE instead of the built-in one: text if the name "
-                 "ends in .txt, else 7-byte records")
+                 "ends in .txt, a Standard MIDI File if in .mid or .midi, else 7-byte records")
+      ->type_name("FILE");
+  app.add_option("--map", opt.mapText,
+                 "Play these channels of a MIDI score with these instrument codes (24, 25, 26, "
+                 "27 to 37, 127; others are silent) instead of the default map")
+      ->type_name("CH=CODE[,CH=CODE...]");
+  app.add_option("--export-midi", opt.midiPath,
+                 "Write the note list (built-in, or --score's) to FILE as a Standard MIDI File")
       ->type_name("FILE");
   app.add_option("--bench", opt.benchRuns,
                  "Time the synthesis N times, stage by stage, against the literal code path")

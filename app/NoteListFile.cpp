@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 #include <variant>
@@ -12,6 +13,7 @@
 #include "app/Errors.h"
 #include "render/Budget.h"
 #include "render/Engine.h"
+#include "score/MidiFile.h"
 #include "score/NoteText.h"
 
 namespace quom {
@@ -44,6 +46,35 @@ bool HasTextExtension(const std::string& path) {
   constexpr std::string_view kText = ".txt";
   return path.size() >= kText.size() &&
          path.compare(path.size() - kText.size(), kText.size(), kText.data()) == 0;
+}
+
+bool EndsWithNoCase(const std::string& path, std::string_view end) {
+  if (path.size() < end.size()) return false;
+  for (size_t i = 0; i < end.size(); ++i) {
+    const char c = path[path.size() - end.size() + i];
+    if ((c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) != end[i]) return false;
+  }
+  return true;
+}
+
+// A Standard MIDI File: a refusal names the byte where the fault lies.
+std::vector<NoteRec> NotesFromMidi(const std::string& path, const std::vector<uint8_t>& bytes,
+                                   const ChannelMap& map) {
+  auto read = ReadMidiFile(bytes, {map, kRenderLimits.records});
+  if (const auto* error = std::get_if<MidiError>(&read)) {
+    throw InputError("score '" + path + "', byte " + std::to_string(error->offset) + ": " +
+                     error->message);
+  }
+  MidiScore& score = std::get<MidiScore>(read);
+  const std::string changes = DescribeMidiReport(score.report);
+  if (score.notes.empty()) {
+    throw InputError("score '" + path + "' holds no note record" +
+                     (changes.empty() ? std::string(": it has no notes") : " (" + changes + ")"));
+  }
+  if (!changes.empty()) {
+    std::fprintf(stderr, "quom: warning: score '%s': %s\n", path.c_str(), changes.c_str());
+  }
+  return std::move(score.notes);
 }
 
 // The text form: one record a line. A record that breaks the invariants is named by its line.
@@ -95,12 +126,36 @@ void CheckRenderBudget(const std::vector<NoteRec>& notes, const std::string& ori
   }
 }
 
-std::vector<NoteRec> LoadNoteListFile(const std::string& path) {
+bool IsMidiPath(const std::string& path) {
+  return EndsWithNoCase(path, ".mid") || EndsWithNoCase(path, ".midi");
+}
+
+std::vector<NoteRec> LoadNoteListFile(const std::string& path, const ChannelMap& map) {
   const std::vector<uint8_t> bytes = ReadFileBytes(path);
   if (HasTextExtension(path)) return NotesFromText(path, bytes);
-  std::vector<NoteRec> notes = NotesFromBytes(path, bytes);
+  std::vector<NoteRec> notes =
+      IsMidiPath(path) ? NotesFromMidi(path, bytes, map) : NotesFromBytes(path, bytes);
   CheckLoadedNotes(notes, "score '" + path + "'");
   return notes;
+}
+
+MidiExport::MidiExport(const std::string& path, const std::vector<NoteRec>& notes) : out_(path) {
+  MidiWriteReport report;
+  const std::vector<uint8_t> bytes = WriteMidiFile(notes, &report);
+  if (bytes.empty()) {
+    throw std::runtime_error("cannot write '" + path +
+                             "': the notes would need more than 65,535 tracks");
+  }
+  if (const std::string changes = DescribeMidiReport(report); !changes.empty()) {
+    std::fprintf(stderr, "quom: warning: '%s': %s\n", path.c_str(), changes.c_str());
+  }
+  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(out_.temp_path().c_str(), "wb"), &std::fclose);
+  const auto fail = [&] {
+    throw std::runtime_error("cannot write '" + path + "': " + std::strerror(errno));
+  };
+  if (!f) fail();
+  if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) fail();
+  if (std::fclose(f.release()) != 0) fail();
 }
 
 }  // namespace quom

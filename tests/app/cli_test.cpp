@@ -370,10 +370,85 @@ TEST_F(Cli, PrintsScoresAsTextAndReadsThemBack) {
   EXPECT_EQ(fromText.out, fromBinary.out);
 }
 
+// MIDI through the program: the piece goes out and comes back as the same list and the same
+// sound; a file of another writer plays with one warning line; bad files and options are refused
+// naming the file and the byte, leaving nothing behind.
+TEST_F(Cli, MidiFilesInAndOut) {
+  const RunResult exported = Run({"--export-midi", "piece.mid"});
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  EXPECT_EQ(exported.err, "");
+  EXPECT_EQ(Listing(), std::vector<std::string>{"piece.mid"});
+  const RunResult text = Run({"--print-score"});
+  const RunResult back =
+      Run({"--score", "piece.mid", "--print-score", "--export-midi", "again.mid"});
+  ASSERT_EQ(back.status, 0) << back.err;
+  EXPECT_EQ(back.out, text.out);
+  EXPECT_EQ(ReadText(work_ / "again.mid"), ReadText(work_ / "piece.mid"));
+
+  // One render each way: the same PCM, byte for byte.
+  ASSERT_EQ(Run({"--quiet", "--wav", "direct.wav"}).status, 0);
+  const RunResult viaMidi = Run({"--quiet", "--score", "piece.mid", "--wav", "midi.wav"});
+  ASSERT_EQ(viaMidi.status, 0) << viaMidi.err;
+  const Sound direct = ReadSound(work_ / "direct.wav", false);
+  ASSERT_GT(direct.pcm.size(), 10'000'000u);
+  EXPECT_TRUE(ReadSound(work_ / "midi.wav", false).pcm == direct.pcm);
+
+  // A file of another writer: the kit with keys that have no sound here.
+  fs::copy_file(fs::path(QUOM_SOURCE_DIR) / "tests/data/midi/drums.mid", work_ / "drums.MID");
+  const RunResult drums = Run({"--score", "drums.MID", "--map", "5=32", "--print-score"});
+  ASSERT_EQ(drums.status, 0) << drums.err;
+  EXPECT_EQ(drums.err, "quom: warning: score 'drums.MID': 3 notes with no sound here dropped\n");
+  EXPECT_NE(drums.out.find("\n0 18 40 100 32\n"), std::string::npos) << drums.out;  // channel 5
+
+  const std::vector<uint8_t> header = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96};
+  std::vector<uint8_t> cut = header;
+  cut.insert(cut.end(), {'M', 'T', 'r', 'k', 0, 0, 0, 9, 0x00, 0x90, 60, 100});
+  WriteBytes("cut.mid", cut);
+  WriteBytes("text.midi", {'0', ' ', '4', ' ', '6', '0', '\n'});
+  std::vector<uint8_t> silent = header;  // one tom on channel 10
+  silent.insert(silent.end(), {'M', 'T', 'r', 'k', 0, 0, 0, 4, 0x00, 0x99, 45, 100});
+  WriteBytes("silent.mid", silent);
+  std::ofstream(work_ / "notes.txt") << "0 4 60 100 25\n";
+  fs::create_directory(work_ / "taken.mid");
+  const std::vector<std::string> before = Listing();
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> said;
+  };
+  const Case cases[] = {
+      {{"--score", "cut.mid", "--wav", "out.wav"}, 2, {"'cut.mid', byte 14", "claims 9 bytes"}},
+      {{"--score", "text.midi", "--export-midi", "out.mid"},
+       2,
+       {"'text.midi', byte 0", "not a Standard MIDI File"}},
+      {{"--score", "silent.mid", "--wav", "out.wav"}, 2, {"silent.mid", "no note record"}},
+      {{"--score", "notes.txt", "--map", "1=24"}, 2, {"--map applies to a MIDI score"}},
+      {{"--map", "1=24"}, 2, {"--map applies to a MIDI score"}},
+      {{"--score", "piece.mid", "--map", "1=300"}, 2, {"--map '1=300'", "code '300'"}},
+      {{"--export-midi", "taken.mid"}, 1, {"taken.mid", "folder"}},
+      {{"--export-midi", "no/such/dir/out.mid"}, 1, {"no/such/dir/out.mid"}},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args)
+      line += " " + a;
+    const RunResult r = Run(c.args);
+    EXPECT_EQ(r.status, c.status) << "quom" << line << "\n" << r.err;
+    EXPECT_EQ(r.err.rfind("quom: ", 0), 0u) << "quom" << line << "\n" << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "quom" << line << "\n" << r.err;
+    for (const std::string& s : c.said) {
+      EXPECT_NE(r.err.find(s), std::string::npos) << "quom" << line << ": no '" << s << "' in\n"
+                                                  << r.err;
+    }
+    EXPECT_EQ(Listing(), before) << "quom" << line << " left files behind";
+  }
+}
+
 TEST_F(Cli, HelpAndVersion) {
   const RunResult help = Run({"--help"});
   EXPECT_EQ(help.status, 0);
-  for (const char* s : {"--wav", "--stems", "--score", "Examples", "Exit status"}) {
+  for (const char* s :
+       {"--wav", "--stems", "--score", "--map", "--export-midi", "Examples", "Exit status"}) {
     EXPECT_NE(help.out.find(s), std::string::npos) << s;
   }
   const RunResult version = Run({"--version"});

@@ -12,6 +12,7 @@
 #include "render/Budget.h"
 #include "render/Engine.h"
 #include "render/NotePlan.h"
+#include "score/MidiFile.h"
 #include "score/NoteText.h"
 #include "units/modFXMaster.h"
 #include "voices/LayerLanes.h"
@@ -217,6 +218,32 @@ std::string FuzzTextNoteList(std::span<const uint8_t> data) {
   const auto* back = std::get_if<std::vector<NoteRec>>(&reread);
   if (!back || !SameRecords(*back, notes)) return "printed records do not read back the same";
   return CheckAndRender(notes);
+}
+
+std::string FuzzMidiScore(std::span<const uint8_t> data) {
+  auto read = ReadMidiFile(data, MidiReadOptions{});
+  if (const auto* error = std::get_if<MidiError>(&read)) {
+    if (error->offset >= std::max<size_t>(data.size(), 1))
+      return "the error names a byte past the end";
+    if (error->message.empty()) return "an error without a message";
+    return {};
+  }
+  const MidiScore& score = std::get<MidiScore>(read);
+  if (CheckNoteList(score.notes)) return "the reader made a record that breaks the invariants";
+  for (const NoteRec& r : score.notes) {
+    if (r.Note > 127 || r.Velocity < 1 || r.Velocity > 127) return "a record that MIDI cannot hold";
+  }
+  MidiWriteReport written;
+  const std::vector<uint8_t> bytes = WriteMidiFile(score.notes, &written);
+  if (bytes.empty() || !DescribeMidiReport(written).empty())
+    return "the writer refused or changed records";
+  auto again = ReadMidiFile(bytes, MidiReadOptions{});
+  const auto* back = std::get_if<MidiScore>(&again);
+  if (!back) return "the written file does not read back";
+  if (!SameRecords(back->notes, score.notes)) return "the written file reads back to other records";
+  if (!DescribeMidiReport(back->report).empty())
+    return "reading the written file changed something";
+  return CheckAndRender(score.notes);
 }
 
 }  // namespace quom::fuzz

@@ -30,6 +30,11 @@ std::string FuzzBinaryNoteList(std::span<const uint8_t> data);
 // the same records; an accepted list renders.
 std::string FuzzTextNoteList(std::span<const uint8_t> data);
 
+// A Standard MIDI File: a refusal names a byte of the input; what is read keeps the list's
+// invariants and fits MIDI, writes out and reads back to the same records with nothing to report;
+// an accepted list renders.
+std::string FuzzMidiScore(std::span<const uint8_t> data);
+
 // Renders a list that passed CheckNoteList, bounded as above, the literal way and through the
 // fast path's planning, lanes and vector mixer: both buses must agree to the bit and hold finite
 // samples only, and the master stage must run over them.

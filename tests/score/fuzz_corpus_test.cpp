@@ -45,5 +45,9 @@ TEST(FuzzCorpus, TextInputsReplayCleanly) {
   EXPECT_GT(Replay(fuzz::FuzzTextNoteList, {"corpus-text", "regressions-text"}), 20u);
 }
 
+TEST(FuzzCorpus, MidiInputsReplayCleanly) {
+  EXPECT_GT(Replay(fuzz::FuzzMidiScore, {"corpus-midi", "regressions-midi"}), 20u);
+}
+
 }  // namespace
 }  // namespace quom
