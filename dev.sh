@@ -19,7 +19,8 @@ BUILD_TYPE=${BUILD_TYPE:-Release}
 # Debian 12 packages, by what needs them.
 PKGS_BUILD=(g++ cmake make pkg-config)
 PKGS_ENGINE_TESTS=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev)
-PKGS_PROGRAM=(libcli11-dev libsndfile1-dev libfltk1.3-dev libx11-dev libsdl2-dev fonts-liberation)
+PKGS_PROGRAM=(libcli11-dev libsndfile1-dev libsoxr-dev libfltk1.3-dev libx11-dev libsdl2-dev
+  fonts-liberation)
 # The end-to-end tests: a virtual X server and key presses for the window, a private PipeWire
 # server with a recorder for the playback.
 PKGS_E2E_TESTS=(xvfb xdotool dbus-daemon pipewire pipewire-bin pipewire-pulse wireplumber

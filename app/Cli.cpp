@@ -28,7 +28,8 @@ namespace quom {
 namespace {
 
 struct Options {
-  std::string wavPath;    // empty: no PCM file
+  std::string wavPath;    // empty: no PCM file; "-": standard output
+  PcmFileOptions pcm;     // its format and quality
   std::string stemsDir;   // empty: no stage files
   std::string scorePath;  // empty: the embedded note list
   bool printScore = false;
@@ -40,6 +41,12 @@ constexpr const char* kExamples = R"(Examples:
   quom                          synthesise the piece and play it
   quom --wav quom.wav           render to a 16-bit WAV file, no window and no sound
   quom --wav quom.flac          the same, losslessly compressed
+  quom --wav quom.ogg --quality 6
+                                compressed for sharing: .ogg (Vorbis), .mp3 or .opus
+                                (48 kHz); --quality from 0 (smallest) to 10 (best)
+  quom --wav - | aplay          write a WAV stream to standard output, for a pipe
+  quom --wav - --format flac > quom.flac
+                                any format to standard output, named by --format
   quom --wav out.wav --stems stages/
                                 also write the sample bank and the mix bus before and
                                 after the reverb as 32-bit float WAV files
@@ -56,7 +63,9 @@ constexpr const char* kExamples = R"(Examples:
 Exit status: 0 on success, 2 for bad input or usage (unknown option, unreadable or
 invalid score, unknown output format), 1 for any other failure (an output that
 cannot be written, no sound device), 130 when stopped by Ctrl-C and 143 by a
-request to terminate. A failed or stopped run leaves no output file behind.)";
+request to terminate, 141 when the reader of standard output has gone (quietly). A
+failed or stopped run leaves no output file behind. Ogg, MP3 and Opus files are
+encoded, not bit-exact; WAV and FLAC hold the piece's samples exactly.)";
 
 std::vector<NoteRec> LoadNotes(const Options& opt) {
   if (!opt.scorePath.empty()) return LoadNoteListFile(opt.scorePath);
@@ -69,7 +78,7 @@ std::vector<NoteRec> LoadNotes(const Options& opt) {
 // the render starts and appear only when everything has been written.
 int RenderToFiles(const Options& opt, const std::vector<NoteRec>& notes) {
   std::optional<PcmFileWriter> pcmFile;
-  if (!opt.wavPath.empty()) pcmFile.emplace(opt.wavPath);
+  if (!opt.wavPath.empty()) pcmFile.emplace(opt.wavPath, opt.pcm);
   std::unique_ptr<StemWriter> stems;
   if (!opt.stemsDir.empty()) stems = std::make_unique<StemWriter>(opt.stemsDir);
 
@@ -116,9 +125,20 @@ int RunCli(int argc, char** argv) {
   app.footer(kExamples);
 
   Options opt;
-  app.add_option("--wav", opt.wavPath,
-                 "Render to FILE instead of playing: .wav (16-bit PCM) or .flac (lossless)")
-      ->type_name("FILE");
+  CLI::Option* wav = app.add_option("--wav", opt.wavPath,
+                                    "Render to FILE instead of playing: .wav (16-bit PCM), .flac "
+                                    "(lossless), .ogg, .mp3 or .opus; - for standard output")
+                         ->type_name("FILE");
+  app.add_option("--format", opt.pcm.format,
+                 "Write --wav in this format whatever its name: wav, flac, ogg, mp3 or opus")
+      ->type_name("NAME")
+      ->needs(wav);
+  app.add_option("--quality", opt.pcm.quality,
+                 "For .ogg, .mp3 and .opus: 0 (smallest file) to 10 (best sound); without it, "
+                 "the encoder's default")
+      ->type_name("Q")
+      ->check(CLI::Range(0, 10))
+      ->needs(wav);
   app.add_option("--stems", opt.stemsDir,
                  "Also write the stages of the render to DIR as 32-bit float WAV files")
       ->type_name("DIR");
@@ -151,6 +171,8 @@ int RunCli(int argc, char** argv) {
   } catch (const InputError& e) {
     std::fprintf(stderr, "quom: %s\n", e.what());
     return 2;
+  } catch (const OutputClosed&) {
+    return 141;  // the reader chose to stop: nothing to report
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "quom: out of memory\n");
     return 1;
