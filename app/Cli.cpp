@@ -34,8 +34,19 @@ struct Options {
   std::string scorePath;  // empty: the embedded note list
   bool printScore = false;
   int benchRuns = 0;  // 0: no benchmark
-  PlayOptions play;   // sound driver, quiet
+  PlayOptions play;   // sound driver, quiet, passes
 };
+
+constexpr int64_t kMostPasses = 1000000;
+
+// --loop's passes: a whole number from 1, or "forever" (0). Negative for anything else.
+int64_t ParsePasses(const std::string& text) {
+  if (text == "forever") return 0;
+  if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos)
+    return -1;
+  const int64_t n = std::stoll(text);
+  return n >= 1 && n <= kMostPasses ? n : -1;
+}
 
 constexpr const char* kExamples = R"(Examples:
   quom                          synthesise the piece and play it
@@ -59,6 +70,10 @@ constexpr const char* kExamples = R"(Examples:
   quom --quiet --audio-driver pulseaudio
                                 play through the named SDL audio driver (SDL_AUDIODRIVER
                                 does the same), without the progress line
+  quom --loop 3                 play the piece three times without a break (--loop forever:
+                                until stopped), in the window or on the terminal
+  On the terminal (no display), space pauses and resumes, the left and right arrows go
+  back and forward 5 seconds, q and Esc stop; the window knows only Esc.
 
 Exit status: 0 on success, 2 for bad input or usage (unknown option, unreadable or
 invalid score, unknown output format), 1 for any other failure (an output that
@@ -139,9 +154,10 @@ int RunCli(int argc, char** argv) {
       ->type_name("Q")
       ->check(CLI::Range(0, 10))
       ->needs(wav);
-  app.add_option("--stems", opt.stemsDir,
-                 "Also write the stages of the render to DIR as 32-bit float WAV files")
-      ->type_name("DIR");
+  CLI::Option* stems =
+      app.add_option("--stems", opt.stemsDir,
+                     "Also write the stages of the render to DIR as 32-bit float WAV files")
+          ->type_name("DIR");
   app.add_option("--score", opt.scorePath,
                  "Render the note list in FILE instead of the built-in one: text if the name "
                  "ends in .txt, else 7-byte records")
@@ -156,6 +172,15 @@ int RunCli(int argc, char** argv) {
                  "Play through this SDL audio driver (pulseaudio, pipewire, alsa, disk, ...)")
       ->type_name("NAME");
   app.add_flag("--quiet", opt.play.quiet, "No progress line on the terminal");
+  std::string loop;
+  app.add_option("--loop", loop,
+                 "Play the piece N times without a break, or forever (until stopped)")
+      ->type_name("N|forever")
+      ->check([](const std::string& text) {
+        return ParsePasses(text) < 0 ? "a whole number from 1 to 1000000, or forever" : "";
+      })
+      ->excludes(wav)
+      ->excludes(stems);
 
   try {
     app.parse(argc, argv);
@@ -164,6 +189,7 @@ int RunCli(int argc, char** argv) {
     std::fprintf(stderr, "quom: %s (see quom --help)\n", e.what());
     return 2;
   }
+  if (!loop.empty()) opt.play.passes = ParsePasses(loop);
 
   RemoveTempFilesOnSignal();
   try {

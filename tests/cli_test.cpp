@@ -469,6 +469,9 @@ TEST_F(Cli, FailuresSayWhyAndLeaveNoFile) {
       {{"--score", "good.bin", "--wav", "out.ogg", "--quality", "11"}, 2, {"--quality"}},
       {{"--quality", "5"}, 2, {"--quality", "--wav"}},
       {{"--format", "ogg"}, 2, {"--format", "--wav"}},
+      {{"--loop", "0"}, 2, {"--loop", "forever"}},
+      {{"--loop", "always"}, 2, {"--loop"}},
+      {{"--loop", "2", "--wav", "out.wav"}, 2, {"--loop", "--wav"}},
       {{"--score", "good.bin", "--wav", "no/such/dir/out.wav"}, 1, {"no/such/dir/out.wav"}},
       {{"--score", "good.bin", "--wav", "taken.wav"}, 1, {"taken.wav", "folder"}},
       {{"--score", "good.bin", "--wav", "out.wav", "--stems", "good.bin"}, 1, {"good.bin"}},
@@ -573,8 +576,8 @@ TEST_F(Cli, PrintsScoresAsTextAndReadsThemBack) {
 TEST_F(Cli, HelpAndVersion) {
   const RunResult help = Run({"--help"});
   EXPECT_EQ(help.status, 0);
-  for (const char* s : {"--wav", "--stems", "--score", "--format", "--quality", "--wav -",
-                        "quom.ogg", "Examples", "Exit status", "141"}) {
+  for (const char* s : {"--wav", "--stems", "--score", "--format", "--quality", "--loop", "--wav -",
+                        "quom.ogg", "arrows", "Examples", "Exit status", "141"}) {
     EXPECT_NE(help.out.find(s), std::string::npos) << s;
   }
   const RunResult version = Run({"--version"});
