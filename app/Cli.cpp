@@ -171,7 +171,7 @@ int RunCli(int argc, char** argv) {
   app.add_option("--audio-driver", opt.play.audioDriver,
                  "Play through this SDL audio driver (pulseaudio, pipewire, alsa, disk, ...)")
       ->type_name("NAME");
-  app.add_flag("--quiet", opt.play.quiet, "No progress line on the terminal");
+  app.add_flag("--quiet", opt.play.quiet, "No progress or status line on the terminal");
   std::string loop;
   app.add_option("--loop", loop,
                  "Play the piece N times without a break, or forever (until stopped)")
