@@ -103,7 +103,7 @@ class SoundFile {
   SoundFile(const SoundFile&) = delete;
   SoundFile& operator=(const SoundFile&) = delete;
 
-  // In blocks: libvorbis, under libsndfile, takes a whole call's frames onto its stack.
+  // In blocks: libvorbis, under libsndfile 1.2.0, crashes when one call hands it the whole piece.
   void WriteFrames(const int16_t* data, sf_count_t frames) {
     const int channels = info_.channels;
     for (sf_count_t at = 0; at < frames; at += kBlockFrames) {
