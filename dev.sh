@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One entry point for newcomers and CI: installs what is missing, builds, runs or tests.
 #
-#   ./dev.sh run [quom options]   install, build, run the program
+#   ./dev.sh run [quom options]   install, build the program alone, run it
 #   ./dev.sh test                 install, build, run the whole test suite
 #   ./dev.sh build                install and build only
 #   ./dev.sh deps                 install the Debian packages only
@@ -21,11 +21,13 @@ BUILD_TYPE=${BUILD_TYPE:-Release}
 # Debian 12 packages, by what needs them.
 PKGS_BUILD=(g++ cmake make pkg-config)
 PKGS_ENGINE_TESTS=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev)
-PKGS_PROGRAM=(libcli11-dev libsndfile1-dev libfltk1.3-dev libx11-dev libsdl2-dev fonts-liberation)
+PKGS_PROGRAM=(libcli11-dev libsndfile1-dev libsoxr-dev libfltk1.3-dev libx11-dev libsdl2-dev
+  fonts-liberation)
 # The end-to-end tests: a virtual X server and key presses for the window, a private PipeWire
-# server with a recorder for the playback.
+# server with a recorder for the playback, sox to read a piped WAV stream, Python to press keys on
+# a pseudo-terminal.
 PKGS_E2E_TESTS=(xvfb xdotool dbus-daemon pipewire pipewire-bin pipewire-pulse wireplumber
-  pulseaudio-utils)
+  pulseaudio-utils sox python3)
 
 missing_packages() {
   local p
@@ -46,9 +48,12 @@ install_packages() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends $missing >&2
 }
 
+# Configures the build folder and builds the given targets (none: every target).
 build() {
   cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="$BUILD_TYPE" >/dev/null
-  cmake --build "$BUILD_DIR" -j"$(nproc)"
+  local targets=()
+  [ $# -gt 0 ] && targets=(--target "$@")
+  cmake --build "$BUILD_DIR" -j"$(nproc)" "${targets[@]}"
 }
 
 # The sanitizer build lives in its own folder. A report ends the process with status 86, which no
@@ -117,8 +122,10 @@ case "$cmd" in
     build
     ;;
   run)
-    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}" "${PKGS_E2E_TESTS[@]}"
-    build
+    # The program alone: the tests and benchmarks wait for `test` or `build`. Configuring still
+    # looks for their libraries.
+    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}"
+    build quom
     exec "$BUILD_DIR/quom" "$@"
     ;;
   test)

@@ -30,20 +30,38 @@ namespace quom {
 namespace {
 
 struct Options {
-  std::string wavPath;    // empty: no PCM file
+  std::string wavPath;    // empty: no PCM file; "-": standard output
+  PcmFileOptions pcm;     // its format and quality
   std::string stemsDir;   // empty: no stage files
   std::string scorePath;  // empty: the embedded note list
   std::string mapText;    // --map: codes for some channels of a MIDI score
   std::string midiPath;   // empty: no MIDI export
   bool printScore = false;
   int benchRuns = 0;  // 0: no benchmark
-  PlayOptions play;   // sound driver, quiet
+  PlayOptions play;   // sound driver, quiet, passes
 };
+
+constexpr int64_t kMostPasses = 1000000;
+
+// --loop's passes: a whole number from 1, or "forever" (0). Negative for anything else.
+int64_t ParsePasses(const std::string& text) {
+  if (text == "forever") return 0;
+  if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos)
+    return -1;
+  const int64_t n = std::stoll(text);
+  return n >= 1 && n <= kMostPasses ? n : -1;
+}
 
 constexpr const char* kExamples = R"(Examples:
   quom                          synthesise the piece and play it
   quom --wav quom.wav           render to a 16-bit WAV file, no window and no sound
   quom --wav quom.flac          the same, losslessly compressed
+  quom --wav quom.ogg --quality 6
+                                compressed for sharing: .ogg (Vorbis), .mp3 or .opus
+                                (48 kHz); --quality from 0 (smallest) to 10 (best)
+  quom --wav - | aplay          write a WAV stream to standard output, for a pipe
+  quom --wav - --format flac > quom.flac
+                                any format to standard output, named by --format
   quom --wav out.wav --stems stages/
                                 also write the sample bank and the mix bus before and
                                 after the reverb as 32-bit float WAV files
@@ -64,11 +82,17 @@ constexpr const char* kExamples = R"(Examples:
   quom --quiet --audio-driver pulseaudio
                                 play through the named SDL audio driver (SDL_AUDIODRIVER
                                 does the same), without the progress line
+  quom --loop 3                 play the piece three times without a break (--loop forever:
+                                until stopped), in the window or on the terminal
+  On the terminal (no display), space pauses and resumes, the left and right arrows go
+  back and forward 5 seconds, q and Esc stop; the window knows only Esc.
 
 Exit status: 0 on success, 2 for bad input or usage (unknown option, unreadable or
 invalid score, unknown output format), 1 for any other failure (an output that
 cannot be written, no sound device), 130 when stopped by Ctrl-C and 143 by a
-request to terminate. A failed or stopped run leaves no output file behind.)";
+request to terminate, 141 when the reader of standard output has gone (quietly). A
+failed or stopped run leaves no output file behind. Ogg, MP3 and Opus files are
+encoded, not bit-exact; WAV and FLAC hold the piece's samples exactly.)";
 
 std::vector<NoteRec> LoadNotes(const Options& opt) {
   if (!opt.mapText.empty() && !IsMidiPath(opt.scorePath)) {
@@ -94,7 +118,7 @@ std::vector<NoteRec> LoadNotes(const Options& opt) {
 // the render starts and appear only when everything has been written.
 int RenderToFiles(const Options& opt, const std::vector<NoteRec>& notes, MidiExport* midi) {
   std::optional<PcmFileWriter> pcmFile;
-  if (!opt.wavPath.empty()) pcmFile.emplace(opt.wavPath);
+  if (!opt.wavPath.empty()) pcmFile.emplace(opt.wavPath, opt.pcm);
   std::unique_ptr<StemWriter> stems;
   if (!opt.stemsDir.empty()) stems = std::make_unique<StemWriter>(opt.stemsDir);
 
@@ -153,12 +177,24 @@ int RunCli(int argc, char** argv) {
   app.footer(kExamples);
 
   Options opt;
-  app.add_option("--wav", opt.wavPath,
-                 "Render to FILE instead of playing: .wav (16-bit PCM) or .flac (lossless)")
-      ->type_name("FILE");
-  app.add_option("--stems", opt.stemsDir,
-                 "Also write the stages of the render to DIR as 32-bit float WAV files")
-      ->type_name("DIR");
+  CLI::Option* wav = app.add_option("--wav", opt.wavPath,
+                                    "Render to FILE instead of playing: .wav (16-bit PCM), .flac "
+                                    "(lossless), .ogg, .mp3 or .opus; - for standard output")
+                         ->type_name("FILE");
+  app.add_option("--format", opt.pcm.format,
+                 "Write --wav in this format whatever its name: wav, flac, ogg, mp3 or opus")
+      ->type_name("NAME")
+      ->needs(wav);
+  app.add_option("--quality", opt.pcm.quality,
+                 "For .ogg, .mp3 and .opus: 0 (smallest file) to 10 (best sound); without it, "
+                 "the encoder's default")
+      ->type_name("Q")
+      ->check(CLI::Range(0, 10))
+      ->needs(wav);
+  CLI::Option* stems =
+      app.add_option("--stems", opt.stemsDir,
+                     "Also write the stages of the render to DIR as 32-bit float WAV files")
+          ->type_name("DIR");
   app.add_option("--score", opt.scorePath,
                  "Render the note list in FILE instead of the built-in one: text if the name "
                  "ends in .txt, a Standard MIDI File if in .mid or .midi, else 7-byte records")
@@ -179,7 +215,16 @@ int RunCli(int argc, char** argv) {
   app.add_option("--audio-driver", opt.play.audioDriver,
                  "Play through this SDL audio driver (pulseaudio, pipewire, alsa, disk, ...)")
       ->type_name("NAME");
-  app.add_flag("--quiet", opt.play.quiet, "No progress line on the terminal");
+  app.add_flag("--quiet", opt.play.quiet, "No progress or status line on the terminal");
+  std::string loop;
+  app.add_option("--loop", loop,
+                 "Play the piece N times without a break, or forever (until stopped)")
+      ->type_name("N|forever")
+      ->check([](const std::string& text) {
+        return ParsePasses(text) < 0 ? "a whole number from 1 to 1000000, or forever" : "";
+      })
+      ->excludes(wav)
+      ->excludes(stems);
 
   try {
     app.parse(argc, argv);
@@ -188,6 +233,7 @@ int RunCli(int argc, char** argv) {
     std::fprintf(stderr, "quom: %s (see quom --help)\n", e.what());
     return 2;
   }
+  if (!loop.empty()) opt.play.passes = ParsePasses(loop);
 
   RemoveTempFilesOnSignal();
   try {
@@ -195,6 +241,8 @@ int RunCli(int argc, char** argv) {
   } catch (const InputError& e) {
     std::fprintf(stderr, "quom: %s\n", e.what());
     return 2;
+  } catch (const OutputClosed&) {
+    return 141;  // the reader chose to stop: nothing to report
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "quom: out of memory\n");
     return 1;

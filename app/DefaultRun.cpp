@@ -32,10 +32,10 @@ int RunDefault(const std::vector<NoteRec>& notes, const PlayOptions& options) {
     DSCheckDevice(ds);
     if (OpenWindowDisplay()) {
       Form1 form(ds);
-      FormLoad(form, ds, notes);
+      FormLoad(form, ds, notes, options.passes);
     }
-    TerminalFront terminal(ds, options.quiet);
-    FormLoad(terminal, ds, notes);
+    TerminalFront terminal(ds, options.quiet, options.passes);
+    FormLoad(terminal, ds, notes, options.passes);
   } catch (const DSError& error) {
     return ReportNoSound(ds, error.what());
   } catch (const std::bad_alloc&) {

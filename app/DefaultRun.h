@@ -1,6 +1,7 @@
 // The program's default run: the piece played once, in the window or on the terminal.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@ namespace quom {
 struct PlayOptions {
   std::string audioDriver;  // SDL audio driver by name; empty: SDL's choice
   bool quiet = false;       // no progress line on the terminal
+  int64_t passes = 1;       // how many times the piece plays; 0: until stopped
 };
 
 // Synthesises and plays the notes, with the window when a display can be opened and with a

@@ -58,7 +58,7 @@ int InterruptRequested() {
   return gInterrupted;
 }
 
-void FormLoad(Front& form, modDS& ds, std::span<const NoteRec> notes) {
+void FormLoad(Front& form, modDS& ds, std::span<const NoteRec> notes, int64_t passes) {
   form.Show();
 
   Engine e;
@@ -71,9 +71,13 @@ void FormLoad(Front& form, modDS& ds, std::span<const NoteRec> notes) {
   std::vector<int16_t> PcmBuf = Synthesize(e, notes);
 
   gSoundOpen = 1;
-  DSPlay(ds, PcmBuf);
   const double seconds = static_cast<double>(PcmBuf.size() / 2) / kSampleRate;
-  std::vector<int16_t>().swap(PcmBuf);  // the device holds its own copy now
+  if (passes == 1 && !form.Steers()) {
+    DSPlay(ds, PcmBuf);
+    std::vector<int16_t>().swap(PcmBuf);  // the device holds its own copy now
+  } else {
+    DSPlayKept(ds, std::move(PcmBuf), passes);  // queued again for every pass, or from a new place
+  }
   form.PlaybackStarted(seconds);
 
   form.ProcessEvents();
@@ -91,7 +95,7 @@ void FormQueryUnload(modDS& ds, int status) {
   DSStopForExit(ds);  // the process ends next, and with it the device
   std::fflush(stdout);
   std::fflush(stderr);
-  std::_Exit(status);
+  std::quick_exit(status);
 }
 
 }  // namespace quom

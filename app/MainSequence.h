@@ -1,5 +1,6 @@
 // The program's default run: show the front, synthesise the piece with progress, play it once
-// while the title pulses, and end when playback ends or the user asks to stop.
+// (or as many times as asked) while the title pulses, and end when playback ends or the user asks
+// to stop.
 #pragma once
 
 #include <cstdint>
@@ -23,14 +24,20 @@ class Front {
   virtual void ProcessEvents() = 0;
   virtual void PlaybackStarted(double seconds) { (void)seconds; }
   virtual void SetTitleGreen(int16_t G) = 0;
+  // Whether the front pauses and moves the sound (DSSetPaused, DSSeek): the piece is then kept
+  // for the device instead of handed over once.
+  virtual bool Steers() const { return false; }
 };
 
 // Runs the whole sequence and ends the program through FormQueryUnload; returns only by an
-// exception (a DSError when the sound device fails).
-[[noreturn]] void FormLoad(Front& form, modDS& ds, std::span<const NoteRec> notes);
+// exception (a DSError when the sound device fails). The piece plays `passes` times without a
+// break between them (0: until stopped); the default run plays it once.
+[[noreturn]] void FormLoad(Front& form, modDS& ds, std::span<const NoteRec> notes,
+                           int64_t passes = 1);
 
 // Stops the sound and ends the process at once with `status`: nothing that was interrupted
-// runs on, and no further event is handled.
+// runs on, and no further event is handled. Handlers registered with std::at_quick_exit run
+// first (the terminal gets its modes back there).
 [[noreturn]] void FormQueryUnload(modDS& ds, int status = 0);
 
 // Ctrl-C and termination requests: before playback they end the process at once; during it

@@ -1,46 +1,101 @@
-// Audio files through libsndfile: 16-bit PCM for the piece, 32-bit float for the stages.
+// Audio files through libsndfile: 16-bit PCM or an encoded stream for the piece, 32-bit float for
+// the stages.
 #include "app/WavExport.h"
 
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
-#include <filesystem>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <stdexcept>
 
 #include "app/Errors.h"
+#include "app/Resample.h"
 #include "units/modGen.h"
 
 namespace quom {
 
 namespace {
 
-std::string LowerExtension(const std::string& path) {
-  std::string ext = std::filesystem::path(path).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext;
+constexpr const char* kStdout = "-";
+
+// A sound file in memory, for libsndfile's virtual I/O: the encoder may go back to finish its
+// headers (the WAV lengths, FLAC's stream info) before the bytes leave for a pipe.
+struct MemoryFile {
+  std::vector<unsigned char> bytes;
+  sf_count_t at = 0;
+
+  static MemoryFile& Of(void* user) { return *static_cast<MemoryFile*>(user); }
+  static sf_count_t Length(void* user) { return static_cast<sf_count_t>(Of(user).bytes.size()); }
+  static sf_count_t Seek(sf_count_t offset, int whence, void* user) {
+    MemoryFile& m = Of(user);
+    const sf_count_t base = whence == SEEK_CUR ? m.at : whence == SEEK_END ? Length(user) : 0;
+    if (base + offset < 0) return -1;
+    m.at = base + offset;
+    return m.at;
+  }
+  static sf_count_t Read(void* to, sf_count_t count, void* user) {
+    MemoryFile& m = Of(user);
+    const sf_count_t n = std::clamp<sf_count_t>(Length(user) - m.at, 0, count);
+    if (n > 0) std::memcpy(to, m.bytes.data() + m.at, static_cast<size_t>(n));
+    m.at += n;
+    return n;
+  }
+  static sf_count_t Write(const void* from, sf_count_t count, void* user) {
+    MemoryFile& m = Of(user);
+    const size_t end = static_cast<size_t>(m.at + count);
+    if (end > m.bytes.size()) m.bytes.resize(end);
+    std::memcpy(m.bytes.data() + m.at, from, static_cast<size_t>(count));
+    m.at += count;
+    return count;
+  }
+  static sf_count_t Tell(void* user) { return Of(user).at; }
+};
+
+// Hands the bytes to standard output. A closed pipe is the reader's choice, not a fault: the
+// program ends quietly instead of dying of SIGPIPE, so that its temporary files go too.
+void WriteToStdout(std::span<const unsigned char> bytes) {
+  struct sigaction ignore {};
+  struct sigaction previous {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, &previous);
+  int error = 0;
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t n = write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  sigaction(SIGPIPE, &previous, nullptr);
+  if (error == EPIPE) throw OutputClosed();
+  if (error != 0) {
+    throw std::runtime_error(std::string("cannot write to standard output: ") +
+                             std::strerror(error));
+  }
 }
 
-int PcmFormatFor(const std::string& path) {
-  const std::string ext = LowerExtension(path);
-  if (ext == ".wav") return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  if (ext == ".flac") return SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-  throw InputError("--wav '" + path + "': the file name must end in .wav or .flac");
-}
-
-// An open sound file that is closed however the writing ends.
+// An open sound file that is closed however the writing ends: a file on disk, or one in memory.
 class SoundFile {
  public:
-  SoundFile(const OutputFile& out, int format, int channels) : path_(out.path()) {
-    SF_INFO info{};
-    info.samplerate = kSampleRate;
-    info.channels = channels;
-    info.format = format;
-    sf_ = sf_open(out.temp_path().c_str(), SFM_WRITE, &info);
+  SoundFile(const OutputFile& out, int format, int channels, int rate = kSampleRate)
+      : where_("'" + out.path() + "'"), info_(Info(format, channels, rate)) {
+    sf_ = sf_open(out.temp_path().c_str(), SFM_WRITE, &info_);
     if (!sf_) Fail(sf_strerror(nullptr));
     // No PEAK chunk: a float stage file holds the samples and nothing derived from them.
     sf_command(sf_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+  }
+  SoundFile(MemoryFile& memory, int format, int channels, int rate)
+      : where_("to standard output"), info_(Info(format, channels, rate)) {
+    static SF_VIRTUAL_IO io = {MemoryFile::Length, MemoryFile::Seek, MemoryFile::Read,
+                               MemoryFile::Write, MemoryFile::Tell};
+    sf_ = sf_open_virtual(&io, SFM_WRITE, &info_, &memory);
+    if (!sf_) Fail(sf_strerror(nullptr));
   }
   ~SoundFile() {
     if (sf_) sf_close(sf_);
@@ -48,11 +103,20 @@ class SoundFile {
   SoundFile(const SoundFile&) = delete;
   SoundFile& operator=(const SoundFile&) = delete;
 
+  // In blocks: libvorbis, under libsndfile 1.2.0, crashes when one call hands it the whole piece.
   void WriteFrames(const int16_t* data, sf_count_t frames) {
-    if (sf_writef_short(sf_, data, frames) != frames) Fail(sf_strerror(sf_));
+    const int channels = info_.channels;
+    for (sf_count_t at = 0; at < frames; at += kBlockFrames) {
+      const sf_count_t n = std::min(kBlockFrames, frames - at);
+      if (sf_writef_short(sf_, data + at * channels, n) != n) Fail(sf_strerror(sf_));
+    }
   }
   void WriteFrames(const float* data, sf_count_t frames) {
-    if (sf_writef_float(sf_, data, frames) != frames) Fail(sf_strerror(sf_));
+    const int channels = info_.channels;
+    for (sf_count_t at = 0; at < frames; at += kBlockFrames) {
+      const sf_count_t n = std::min(kBlockFrames, frames - at);
+      if (sf_writef_float(sf_, data + at * channels, n) != n) Fail(sf_strerror(sf_));
+    }
   }
   void Close() {
     const int err = sf_close(sf_);
@@ -60,13 +124,77 @@ class SoundFile {
     if (err != 0) Fail(sf_error_number(err));
   }
 
- private:
-  [[noreturn]] void Fail(const char* why) {
-    throw std::runtime_error("cannot write '" + path_ + "': " + why);
+  // The compression level a quality asks for, before the first frame.
+  void SetQuality(int quality) {
+    if (quality < 0) return;  // the encoder's default
+    double level = CompressionLevel(quality);
+    if (!sf_command(sf_, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level)) {
+      Fail(("the encoder refuses --quality " + std::to_string(quality)).c_str());
+    }
   }
-  std::string path_;
+
+ private:
+  static SF_INFO Info(int format, int channels, int rate) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    return info;
+  }
+  [[noreturn]] void Fail(const char* why) {
+    throw std::runtime_error("cannot write " + where_ + ": " + why);
+  }
+  static constexpr sf_count_t kBlockFrames = 4096;
+  std::string where_;
+  SF_INFO info_;
   SNDFILE* sf_ = nullptr;
 };
+
+// The piece as the format holds it: the samples themselves, or floats for an encoder (libsndfile
+// 1.2.0's MP3 encoder garbles 16-bit input), resampled first for Opus.
+void WritePiece(SoundFile& f, const SoundFormat& format, int quality,
+                std::span<const int16_t> pcm) {
+  f.SetQuality(quality);
+  const size_t frames = pcm.size() / 2;
+  if (!format.lossy) {
+    f.WriteFrames(pcm.data(), static_cast<sf_count_t>(frames));
+  } else if (format.sampleRate == kSampleRate) {
+    constexpr size_t kBlock = 4096;
+    std::vector<float> block(2 * kBlock);
+    for (size_t at = 0; at < frames; at += kBlock) {
+      const size_t n = std::min(kBlock, frames - at);
+      for (size_t i = 0; i < 2 * n; ++i)
+        block[i] = static_cast<float>(pcm[2 * at + i]) / 32768.0f;  // libsndfile's float scale
+      f.WriteFrames(block.data(), static_cast<sf_count_t>(n));
+    }
+  } else {
+    ResampleStereo(pcm, kSampleRate, format.sampleRate, [&f](const float* block, size_t count) {
+      f.WriteFrames(block, static_cast<sf_count_t>(count));
+    });
+  }
+  f.Close();
+}
+
+const SoundFormat& ChooseFormat(const std::string& path, const PcmFileOptions& options) {
+  const SoundFormat* named = nullptr;
+  if (!options.format.empty()) {
+    named = FindSoundFormat(options.format);
+    if (!named) {
+      throw InputError("--format '" + options.format + "': not a format quom writes (" +
+                       SoundFormatNames() + ")");
+    }
+  }
+  const SoundFormat* byName = path == kStdout ? nullptr : SoundFormatOfPath(path);
+  if (named && byName && named != byName) {
+    throw InputError("--wav '" + path + "' is named ." + byName->name + " but --format is " +
+                     named->name);
+  }
+  if (named) return *named;
+  if (byName) return *byName;
+  if (path == kStdout) return *FindSoundFormat("wav");
+  throw InputError("--wav '" + path + "': the file name must end in " + SoundFormatNames(".") +
+                   ", or --format must name the format");
+}
 
 constexpr int kStemFormat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
 
@@ -96,13 +224,33 @@ void WriteBus(OutputFile& out, const modGen& g) {
 
 }  // namespace
 
-PcmFileWriter::PcmFileWriter(const std::string& path) : format_(PcmFormatFor(path)), out_(path) {}
+PcmFileWriter::PcmFileWriter(const std::string& path, const PcmFileOptions& options)
+    : format_(&ChooseFormat(path, options)), quality_(options.quality) {
+  if (quality_ >= 0 && !format_->lossy) {
+    throw InputError(std::string("--quality is for the lossy formats (ogg, mp3, opus); ") +
+                     format_->name + " keeps every sample as it is");
+  }
+  if (path != kStdout) {
+    out_.emplace(path);
+  } else if (isatty(STDOUT_FILENO)) {
+    throw InputError(
+        "--wav -: standard output is a terminal; send it to a file or a program instead "
+        "(quom --wav - > piece.wav, quom --wav - | aplay)");
+  }
+}
 
 void PcmFileWriter::Write(std::span<const int16_t> pcm) {
-  SoundFile f(out_, format_, 2);
-  f.WriteFrames(pcm.data(), static_cast<sf_count_t>(pcm.size() / 2));
-  f.Close();
-  out_.Commit();
+  if (out_) {
+    SoundFile f(*out_, format_->sndfile, 2, format_->sampleRate);
+    WritePiece(f, *format_, quality_, pcm);
+    out_->Commit();
+    return;
+  }
+  MemoryFile memory;
+  memory.bytes.reserve(pcm.size_bytes() + 4096);  // a WAV stream's size: no copy on the way
+  SoundFile f(memory, format_->sndfile, 2, format_->sampleRate);
+  WritePiece(f, *format_, quality_, pcm);
+  WriteToStdout(memory.bytes);
 }
 
 StemWriter::StemWriter(const std::string& dir) {

@@ -5,27 +5,40 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "app/OutputFile.h"
+#include "app/SoundFormats.h"
 #include "render/Synthesize.h"
 
 namespace quom {
 
-// Where the 16-bit PCM goes and in which container, chosen by the file's extension: .wav (16-bit
-// PCM) or .flac (lossless, 16 bits). Any other extension is an InputError, raised here, before
+struct PcmFileOptions {
+  std::string format;  // a name from the table of formats; empty: the file's extension says
+  int quality = -1;    // 0 (smallest) to 10 (best) for the lossy formats; -1: the default
+};
+
+// Where the piece goes and in which format: a file named by its extension (.wav, .flac, .ogg,
+// .mp3, .opus) or by options.format, or standard output ("-", WAV unless options.format says
+// otherwise). A name the format cannot be told from, a --format the name contradicts, a quality
+// for a lossless format or standard output on a terminal are InputErrors, raised here, before
 // anything is rendered; an unwritable destination throws std::runtime_error likewise.
 class PcmFileWriter {
  public:
-  explicit PcmFileWriter(const std::string& path);
-  // Writes interleaved stereo at 44,100 Hz, exactly the given samples, and commits the file.
+  explicit PcmFileWriter(const std::string& path, const PcmFileOptions& options = {});
+  // Writes the interleaved 44,100 Hz stereo and commits the file. WAV and FLAC hold exactly the
+  // given samples; Vorbis and MP3 encode them, Opus encodes them resampled to 48 kHz. Standard
+  // output gets the whole stream at once, its headers complete (a WAV header with the true
+  // length), as the file would hold it; a reader that has gone raises OutputClosed.
   void Write(std::span<const int16_t> pcm);
 
  private:
-  int format_ = 0;
-  OutputFile out_;
+  const SoundFormat* format_;
+  int quality_;
+  std::optional<OutputFile> out_;  // empty: standard output
 };
 
 // Writes each stage of the render, as it completes, to a 32-bit float WAV file in `dir` (created

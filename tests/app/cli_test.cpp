@@ -2,6 +2,7 @@
 // it reports, and what it leaves behind.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sndfile.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Resample.h"
 #include "render/Synthesize.h"
 #include "tests/TestScores.h"
 
@@ -31,6 +34,10 @@ struct RunResult {
   std::string out;
   std::string err;
 };
+
+// Where the program's standard output goes: a file, a pipe read to its end, a pipe whose reader
+// has already gone, or a terminal.
+enum class Stdout { kFile, kPipe, kClosedPipe, kTerminal };
 
 std::string ReadText(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -51,18 +58,26 @@ class Cli : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(root_); }
 
-  RunResult Run(const std::vector<std::string>& args) {
+  RunResult Run(const std::vector<std::string>& args, Stdout to = Stdout::kFile) {
     const fs::path outPath = root_ / "capture" / "stdout";
     const fs::path errPath = root_ / "capture" / "stderr";
     std::vector<std::string> argv = {QUOM_EXE};
     argv.insert(argv.end(), args.begin(), args.end());
+    int ends[2] = {-1, -1};  // the pipe, or the terminal's controller and device
+    if (to == Stdout::kPipe || to == Stdout::kClosedPipe) {
+      EXPECT_EQ(pipe(ends), 0);
+    } else if (to == Stdout::kTerminal) {
+      EXPECT_EQ(openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr), 0);
+    }
     const pid_t pid = fork();
     if (pid == 0) {
       std::vector<char*> cargv;
       for (std::string& a : argv)
         cargv.push_back(a.data());
       cargv.push_back(nullptr);
-      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int out =
+          to == Stdout::kFile ? open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644) : ends[1];
+      if (ends[0] >= 0) close(ends[0]);
       const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (out < 0 || err < 0 || chdir(work_.c_str()) != 0) _exit(127);
       dup2(out, 1);
@@ -78,10 +93,19 @@ class Cli : public ::testing::Test {
       _exit(127);
     }
     RunResult r;
+    if (ends[1] >= 0) close(ends[1]);
+    if (to == Stdout::kClosedPipe) close(ends[0]);
+    if (to == Stdout::kPipe || to == Stdout::kTerminal) {
+      char buf[65536];
+      ssize_t n;
+      while ((n = read(ends[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+        r.out.append(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+      close(ends[0]);
+    }
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    r.out = ReadText(outPath);
+    if (to == Stdout::kFile) r.out = ReadText(outPath);
     r.err = ReadText(errPath);
     return r;
   }
@@ -209,6 +233,173 @@ TEST_F(Cli, WritesExactlyWhatTheEngineRenders) {
   EXPECT_EQ(Listing(), expected);
 }
 
+uint32_t Le32(const std::string& b, size_t at) {
+  return static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8 |
+         static_cast<uint8_t>(b[at + 2]) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3])) << 24;
+}
+
+uint16_t Le16(const std::string& b, size_t at) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
+}
+
+// A WAV stream read as a player reading a pipe must read it: front to back, trusting the header.
+void ExpectWavStream(const std::string& bytes, const std::vector<int16_t>& pcm) {
+  ASSERT_GE(bytes.size(), 44u);
+  EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+  EXPECT_EQ(Le32(bytes, 4), bytes.size() - 8) << "the RIFF size is not the stream's";
+  EXPECT_EQ(bytes.substr(8, 4), "WAVE");
+  size_t at = 12;
+  bool sawFormat = false;
+  while (at + 8 <= bytes.size() && bytes.substr(at, 4) != "data") {
+    const uint32_t size = Le32(bytes, at + 4);
+    if (bytes.substr(at, 4) == "fmt ") {
+      sawFormat = true;
+      EXPECT_EQ(Le16(bytes, at + 8), 1) << "not PCM";
+      EXPECT_EQ(Le16(bytes, at + 10), 2) << "channels";
+      EXPECT_EQ(Le32(bytes, at + 12), 44100u) << "rate";
+      EXPECT_EQ(Le16(bytes, at + 22), 16) << "bits";
+    }
+    at += 8 + size + (size & 1);
+  }
+  EXPECT_TRUE(sawFormat);
+  ASSERT_LE(at + 8, bytes.size()) << "no data chunk";
+  EXPECT_EQ(Le32(bytes, at + 4), pcm.size() * 2) << "the data size is not the piece's";
+  ASSERT_EQ(bytes.size() - at - 8, pcm.size() * 2);
+  EXPECT_EQ(std::memcmp(bytes.data() + at + 8, pcm.data(), pcm.size() * 2), 0);
+}
+
+// Standard output as a pipe: the WAV stream knows its length before its first byte, FLAC's stream
+// info is filled in; a reader that has gone ends the program quietly and takes the stage files
+// with it; a terminal is refused before anything is rendered.
+TEST_F(Cli, WritesToStandardOutput) {
+  const std::vector<NoteRec> notes = test::AllInstrumentsScore();
+  WriteBytes("score.bin", EncodeNoteList(notes));
+  Engine e;
+  const std::vector<int16_t> pcm = Synthesize(e, notes);
+  const std::vector<std::string> before = Listing();
+
+  const RunResult wav = Run({"--score", "score.bin", "--wav", "-"}, Stdout::kPipe);
+  ASSERT_EQ(wav.status, 0) << wav.err;
+  EXPECT_EQ(wav.err, "");
+  ExpectWavStream(wav.out, pcm);
+
+  const RunResult flac =
+      Run({"--score", "score.bin", "--wav", "-", "--format", "FLAC", "--stems", "stems"},
+          Stdout::kPipe);
+  ASSERT_EQ(flac.status, 0) << flac.err;
+  ASSERT_GT(flac.out.size(), 42u);
+  ASSERT_EQ(flac.out.substr(0, 4), "fLaC");
+  // Stream info: 36 bits of total samples after the rate, channels and bits, then the MD5.
+  const auto byte = [&](size_t i) {
+    return static_cast<uint64_t>(static_cast<uint8_t>(flac.out[i]));
+  };
+  const uint64_t total =
+      (byte(21) & 0x0f) << 32 | byte(22) << 24 | byte(23) << 16 | byte(24) << 8 | byte(25);
+  EXPECT_EQ(total, pcm.size() / 2);
+  EXPECT_NE(flac.out.substr(26, 16), std::string(16, '\0')) << "no MD5 of the samples";
+  std::ofstream(work_ / "piped.flac", std::ios::binary) << flac.out;
+  EXPECT_TRUE(ReadSound(work_ / "piped.flac", false).pcm == pcm);
+  EXPECT_TRUE(fs::exists(work_ / "stems" / "mix-wet.wav"));
+  fs::remove(work_ / "piped.flac");
+  fs::remove_all(work_ / "stems");
+
+  const RunResult closed =
+      Run({"--score", "score.bin", "--wav", "-", "--stems", "stems"}, Stdout::kClosedPipe);
+  EXPECT_EQ(closed.status, 141);
+  EXPECT_EQ(closed.err, "");
+  EXPECT_EQ(Listing(), before);
+
+  const RunResult terminal = Run({"--score", "score.bin", "--wav", "-"}, Stdout::kTerminal);
+  EXPECT_EQ(terminal.status, 2);
+  EXPECT_EQ(terminal.out, "");
+  EXPECT_EQ(std::count(terminal.err.begin(), terminal.err.end(), '\n'), 1) << terminal.err;
+  EXPECT_NE(terminal.err.find("terminal"), std::string::npos) << terminal.err;
+  EXPECT_NE(terminal.err.find("quom --wav - > "), std::string::npos) << terminal.err;
+}
+
+double Rms(const float* x, size_t n) {
+  double sum = 0;
+  for (size_t i = 0; i < n; ++i)
+    sum += static_cast<double>(x[i]) * x[i];
+  return std::sqrt(sum / static_cast<double>(n));
+}
+
+// How alike two signals are, 1 for the same shape at any level.
+double Correlation(const float* a, const float* b, size_t n) {
+  double ab = 0, aa = 0, bb = 0;
+  for (size_t i = 0; i < n; ++i) {
+    ab += static_cast<double>(a[i]) * b[i];
+    aa += static_cast<double>(a[i]) * a[i];
+    bb += static_cast<double>(b[i]) * b[i];
+  }
+  return ab / std::sqrt(aa * bb);
+}
+
+// Vorbis, MP3 and Opus decode back to the piece: as long, as loud, and the same waveform within
+// what the encoders change. Opus, written at 48 kHz, is brought back to 44.1 kHz to be compared.
+TEST_F(Cli, CompressedFormatsDecodeBack) {
+  const std::vector<NoteRec> notes = test::AllInstrumentsScore();
+  WriteBytes("score.bin", EncodeNoteList(notes));
+  Engine e;
+  const std::vector<int16_t> pcm = Synthesize(e, notes);
+  std::vector<float> piece(pcm.size());
+  std::transform(pcm.begin(), pcm.end(), piece.begin(),
+                 [](int16_t v) { return static_cast<float>(v) / 32768.0f; });
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string file;  // what is decoded
+    int format;
+    int rate;
+  };
+  const Case cases[] = {
+      {{"--wav", "out.ogg"}, "out.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100},
+      {{"--wav", "-", "--format", "ogg", "--quality", "9"},
+       "best.ogg",
+       SF_FORMAT_OGG | SF_FORMAT_VORBIS,
+       44100},
+      {{"--wav", "out.mp3", "--quality", "0"},
+       "out.mp3",
+       SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III,
+       44100},
+      {{"--wav", "out", "--format", "opus"}, "out", SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--score", "score.bin"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const bool piped = c.args[1] == "-";
+    const RunResult r = Run(args, piped ? Stdout::kPipe : Stdout::kFile);
+    ASSERT_EQ(r.status, 0) << c.file << ": " << r.err;
+    if (piped) std::ofstream(work_ / c.file, std::ios::binary) << r.out;
+
+    Sound s = ReadSound(work_ / c.file, true);
+    EXPECT_EQ(s.info.format, c.format) << c.file;
+    EXPECT_EQ(s.info.channels, 2) << c.file;
+    EXPECT_EQ(s.info.samplerate, c.rate) << c.file;
+    if (c.rate != 44100) {
+      std::vector<int16_t> decoded(s.floats.size());
+      std::transform(s.floats.begin(), s.floats.end(), decoded.begin(), [](float v) {
+        return static_cast<int16_t>(std::lrint(std::clamp(v * 32768.0f, -32768.0f, 32767.0f)));
+      });
+      s.floats.clear();
+      ResampleStereo(decoded, c.rate, 44100, [&s](const float* block, size_t frames) {
+        s.floats.insert(s.floats.end(), block, block + 2 * frames);
+      });
+    }
+    const double frames = static_cast<double>(s.floats.size() / 2);
+    EXPECT_NEAR(frames, static_cast<double>(pcm.size() / 2), 2.0) << c.file;
+    const size_t n = std::min(s.floats.size(), piece.size());
+    const double level = 20 * std::log10(Rms(s.floats.data(), n) / Rms(piece.data(), n));
+    // The smallest MP3 (--quality 0) is the furthest off: -0.6 dB, 0.93. A garbled encoding,
+    // such as libsndfile's MP3 encoder makes of 16-bit input, correlates at about 0.35.
+    EXPECT_NEAR(level, 0.0, 1.0) << c.file << ": dB against the piece";
+    EXPECT_GT(Correlation(s.floats.data(), piece.data(), n), 0.9) << c.file;
+  }
+  // The quality asked for is the one used.
+  EXPECT_GT(fs::file_size(work_ / "best.ogg"), 2 * fs::file_size(work_ / "out.ogg"));
+}
+
 TEST_F(Cli, FailuresSayWhyAndLeaveNoFile) {
   WriteBytes("good.bin", EncodeNoteList(test::AllInstrumentsScore()));
   WriteBytes("short.bin", {0x00, 0x00, 0x04});
@@ -268,7 +459,19 @@ TEST_F(Cli, FailuresSayWhyAndLeaveNoFile) {
       {{"--score", "bad.bin", "--wav", "out.wav"}, 2, {"bad.bin", "record 1", "Length"}},
       {{"--score", "bad.txt", "--wav", "out.wav"}, 2, {"bad.txt", "line 4"}},
       {{"--score", ".", "--wav", "out.wav"}, 2, {"'.'"}},
-      {{"--score", "good.bin", "--wav", "out.mp3"}, 2, {"out.mp3", ".wav or .flac"}},
+      {{"--score", "good.bin", "--wav", "out.aiff"},
+       2,
+       {"out.aiff", ".wav, .flac, .ogg, .mp3 or .opus"}},
+      {{"--score", "good.bin", "--wav", "out"}, 2, {"'out'", "--format"}},
+      {{"--score", "good.bin", "--wav", "out.mp3", "--format", "ogg"}, 2, {"out.mp3", "ogg"}},
+      {{"--score", "good.bin", "--wav", "-", "--format", "aiff"}, 2, {"'aiff'", "wav, flac"}},
+      {{"--score", "good.bin", "--wav", "out.flac", "--quality", "5"}, 2, {"--quality", "flac"}},
+      {{"--score", "good.bin", "--wav", "out.ogg", "--quality", "11"}, 2, {"--quality"}},
+      {{"--quality", "5"}, 2, {"--quality", "--wav"}},
+      {{"--format", "ogg"}, 2, {"--format", "--wav"}},
+      {{"--loop", "0"}, 2, {"--loop", "forever"}},
+      {{"--loop", "always"}, 2, {"--loop"}},
+      {{"--loop", "2", "--wav", "out.wav"}, 2, {"--loop", "--wav"}},
       {{"--score", "good.bin", "--wav", "no/such/dir/out.wav"}, 1, {"no/such/dir/out.wav"}},
       {{"--score", "good.bin", "--wav", "taken.wav"}, 1, {"taken.wav", "folder"}},
       {{"--score", "good.bin", "--wav", "out.wav", "--stems", "good.bin"}, 1, {"good.bin"}},
@@ -448,7 +651,8 @@ TEST_F(Cli, HelpAndVersion) {
   const RunResult help = Run({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const char* s :
-       {"--wav", "--stems", "--score", "--map", "--export-midi", "Examples", "Exit status"}) {
+       {"--wav", "--stems", "--score", "--map", "--export-midi", "--format", "--quality", "--loop",
+        "--wav -", "quom.ogg", "arrows", "Examples", "Exit status", "141"}) {
     EXPECT_NE(help.out.find(s), std::string::npos) << s;
   }
   const RunResult version = Run({"--version"});

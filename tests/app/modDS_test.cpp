@@ -1,11 +1,14 @@
-// Playback through SDL's disk driver: what the device is handed is what it plays, once.
+// Playback through SDL's disk driver: what the device is handed is what it plays, once, or pass
+// after pass; a pause holds it and a move goes on from the new place without a gap.
 #include "audio/modDS.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -73,6 +76,125 @@ TEST_F(DiskPlayback, PlaysTheWholeBufferOnceThenReportsTheEnd) {
   EXPECT_TRUE(std::equal(bytes, bytes + n, played.begin() + start));
   EXPECT_TRUE(
       std::all_of(played.begin() + start + n, played.end(), [](uint8_t b) { return b == 0; }));
+}
+
+// Waits until `done` holds, for at most 20 seconds.
+template <class Done>
+bool WaitFor(Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+// The played bytes after the silence the device starts with.
+std::vector<uint8_t> AfterLeadingSilence(const std::vector<uint8_t>& played) {
+  size_t start = 0;
+  while (start < played.size() && played[start] == 0)
+    ++start;
+  start -= start % 4;
+  return {played.begin() + static_cast<std::ptrdiff_t>(start), played.end()};
+}
+
+bool IsSilent(const uint8_t* bytes, size_t n) {
+  return std::all_of(bytes, bytes + n, [](uint8_t b) { return b == 0; });
+}
+
+// Pass after pass, each first frame straight after the last one before it: three passes, then
+// passes until stopped, queued ahead while the device plays faster than real time.
+TEST_F(DiskPlayback, KeptPiecePlaysPassAfterPassWithoutASeam) {
+  const std::vector<int16_t> pcm = TestPcm(4410);  // a tenth of a second
+  const size_t n = pcm.size() * 2;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(pcm.data());
+  {
+    modDS ds;
+    DSPlayKept(ds, pcm, 3);
+    EXPECT_TRUE(WaitFor([&] { return !DSIsPlaying(ds); }));
+    const DSPlace end = DSWhere(ds);
+    EXPECT_EQ(end.pass, 2);
+    EXPECT_EQ(end.frame, 4410);
+    DSStop(ds);
+    const std::vector<uint8_t> played = AfterLeadingSilence(Played());
+    ASSERT_GE(played.size(), 3 * n);
+    for (size_t pass = 0; pass < 3; ++pass)
+      EXPECT_EQ(std::memcmp(played.data() + pass * n, bytes, n), 0) << "pass " << pass;
+    EXPECT_TRUE(IsSilent(played.data() + 3 * n, played.size() - 3 * n));
+  }
+  {
+    modDS ds;
+    DSPlayKept(ds, pcm, 0);
+    EXPECT_TRUE(WaitFor([&] {
+      DSIsPlaying(ds);
+      return DSWhere(ds).pass >= 40;  // four seconds of sound: two refills at least
+    }));
+    EXPECT_TRUE(DSIsPlaying(ds));
+    DSStop(ds);
+    const std::vector<uint8_t> played = AfterLeadingSilence(Played());
+    ASSERT_GE(played.size(), 40 * n);
+    for (size_t pass = 0; pass < 40; ++pass)
+      ASSERT_EQ(std::memcmp(played.data() + pass * n, bytes, n), 0) << "pass " << pass;
+  }
+}
+
+// Paused, the place stays and the device plays silence; moves while paused go from the place
+// reached and stop at the ends of the pass; the sound then goes on from the new place. Past the
+// end of a pass the next one starts.
+TEST_F(DiskPlayback, PauseHoldsThePlaceAndSeekMovesIt) {
+  const std::vector<int16_t> pcm = TestPcm(44100 * 8);
+  const size_t n = pcm.size() * 2;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(pcm.data());
+  modDS ds;
+  DSPlayKept(ds, pcm, 2);
+  ASSERT_TRUE(WaitFor([&] { return DSWhere(ds).frame > 0; }));
+  DSSetPaused(ds, true);
+  const DSPlace paused = DSWhere(ds);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(DSIsPlaying(ds));
+  EXPECT_EQ(DSWhere(ds).frame, paused.frame);
+  EXPECT_EQ(paused.pass, 0);
+
+  DSSeek(ds, -1000000);
+  EXPECT_EQ(DSWhere(ds).frame, 0);
+  DSSeek(ds, 3 * 44100);
+  EXPECT_EQ(DSWhere(ds).frame, 3 * 44100);
+  DSSeek(ds, 4 * 44100);
+  DSSeek(ds, -44100);
+  EXPECT_EQ(DSWhere(ds).frame, 6 * 44100);
+  const size_t heardBefore = AfterLeadingSilence(Played()).size();
+  DSSetPaused(ds, false);
+  ASSERT_TRUE(WaitFor([&] {
+    DSIsPlaying(ds);
+    return DSWhere(ds).pass == 1;
+  }));
+  DSSeek(ds, 100 * 44100);  // past the end of the last pass: the sound ends
+  EXPECT_EQ(DSWhere(ds).frame, 8 * 44100);
+  EXPECT_TRUE(WaitFor([&] { return !DSIsPlaying(ds); }));
+  DSStop(ds);
+
+  // The piece up to the pause, silence, then the piece from 6 s on and as much of the second
+  // pass as played before the last move.
+  const std::vector<uint8_t> played = AfterLeadingSilence(Played());
+  const size_t first = static_cast<size_t>(paused.frame) * 4;
+  ASSERT_GE(played.size(), heardBefore);
+  EXPECT_EQ(std::memcmp(played.data(), bytes, first), 0);
+  ASSERT_GE(heardBefore, first);
+  EXPECT_TRUE(IsSilent(played.data() + first, heardBefore - first));
+  size_t at = heardBefore;
+  while (at < played.size() && played[at] == 0)
+    ++at;  // the device's silence until the pause ended
+  at -= at % 4;
+  const size_t rest = n - 6 * 44100 * 4;
+  ASSERT_GE(played.size(), at + rest + 4);
+  EXPECT_EQ(std::memcmp(played.data() + at, bytes + 6 * 44100 * 4, rest), 0);
+  at += rest;
+  size_t second = 0;
+  while (at + second + 4 <= played.size() &&
+         std::memcmp(played.data() + at + second, bytes + second, 4) == 0)
+    second += 4;
+  EXPECT_GT(second, 0u) << "the second pass did not follow the first";
+  EXPECT_TRUE(IsSilent(played.data() + at + second, played.size() - at - second));
 }
 
 TEST_F(DiskPlayback, StopCutsThePieceOff) {

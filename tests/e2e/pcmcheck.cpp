@@ -1,8 +1,10 @@
-// Checks that a recording of a playback holds the rendered piece exactly once, byte for byte:
-// silence, the piece, silence. Both files are raw 16-bit stereo or WAV files of it.
+// Checks that a recording of a playback holds the rendered piece exactly once (or TIMES times, each
+// pass straight after the one before), byte for byte: silence, the piece, silence. Both files are
+// raw 16-bit stereo or WAV files of it.
 //
-//   pcmcheck RENDERED PLAYED
+//   pcmcheck RENDERED PLAYED [TIMES]
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -53,16 +55,20 @@ size_t LeadingSilence(const std::vector<unsigned char>& b) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: pcmcheck RENDERED PLAYED\n");
+  const int times = argc == 4 ? std::atoi(argv[3]) : 1;
+  if ((argc != 3 && argc != 4) || times < 1) {
+    std::fprintf(stderr, "usage: pcmcheck RENDERED PLAYED [TIMES]\n");
     return 2;
   }
-  std::vector<unsigned char> piece, played;
-  if (!Samples(argv[1], piece) || !Samples(argv[2], played)) return 2;
-  if (piece.empty()) {
+  std::vector<unsigned char> once, played;
+  if (!Samples(argv[1], once) || !Samples(argv[2], played)) return 2;
+  if (once.empty()) {
     std::fprintf(stderr, "pcmcheck: %s holds no samples\n", argv[1]);
     return 1;
   }
+  std::vector<unsigned char> piece;
+  for (int i = 0; i < times; ++i)
+    piece.insert(piece.end(), once.begin(), once.end());
   // Silence that opens the piece cannot be told from silence before it.
   const size_t pieceLead = LeadingSilence(piece);
   const size_t playedLead = LeadingSilence(played);
@@ -88,8 +94,8 @@ int main(int argc, char** argv) {
     }
   }
   std::printf(
-      "pcmcheck: the piece (%zu bytes) is there once, after %zu bytes of silence, with "
+      "pcmcheck: the piece (%zu bytes) is there %d time(s), after %zu bytes of silence, with "
       "%zu bytes of silence after it\n",
-      piece.size(), playedLead - pieceLead, played.size() - playedLead - body);
+      once.size(), times, playedLead - pieceLead, played.size() - playedLead - body);
   return 0;
 }

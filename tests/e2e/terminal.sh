@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs without a display: playback through SDL's disk driver checked byte for byte, the driver
-# chosen on the command line, Ctrl-C during synthesis and during playback, Ctrl-C and terminate
-# while rendering to files, --quiet, and the one-line report when no sound device can be used.
+# Runs without a display: playback through SDL's disk driver checked byte for byte, once and
+# looped, the driver chosen on the command line, Ctrl-C during synthesis and during playback,
+# Ctrl-C and terminate while rendering to files, --quiet, the one-line report when no sound device
+# can be used, and the WAV stream on standard output read by sox.
 #
 #   terminal.sh BUILD_DIR
 BIN=$(cd "$1" && pwd)
@@ -18,6 +19,13 @@ wait_exit_within "$QUOM_PID" 60000
 [ "$EXIT_STATUS" -eq 0 ] || fail "status $EXIT_STATUS: $(cat "$WORK/stderr")"
 "$BIN/pcmcheck" "$WORK/reference.wav" "$WORK/played.raw" || fail "the played bytes differ"
 grep -q "playing" "$WORK/stderr" || fail "no playback line on stderr"
+
+echo "-- --loop 3: three passes, each straight after the one before"
+rm -f "$WORK/played.raw"
+SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=5 start_quom --score "$WORK/short.txt" --loop 3
+wait_exit_within "$QUOM_PID" 60000
+[ "$EXIT_STATUS" -eq 0 ] || fail "status $EXIT_STATUS: $(cat "$WORK/stderr")"
+"$BIN/pcmcheck" "$WORK/reference.wav" "$WORK/played.raw" 3 || fail "the played bytes differ"
 
 echo "-- --audio-driver wins over SDL_AUDIODRIVER; --quiet prints nothing"
 rm -f "$WORK/played.raw"
@@ -86,4 +94,17 @@ no_sound() {
 echo "-- no usable sound device"
 ALSA_CONFIG_PATH=/nonexistent no_sound ALSA --audio-driver alsa
 SDL_AUDIODRIVER=no-such-driver no_sound no-such-driver
+echo "-- a WAV stream through a pipe, read by sox, which trusts its header"
+command -v sox >/dev/null || fail "sox is missing (./dev.sh deps installs it)"
+"$BIN/quom" --quiet --score "$WORK/short.txt" --wav - | sox -t wav - -t raw "$WORK/piped.raw"
+"$BIN/pcmcheck" "$WORK/reference.wav" "$WORK/piped.raw" || fail "the piped bytes differ"
+[ "$(stat -c %s "$WORK/piped.raw")" -eq "$(($(stat -c %s "$WORK/reference.wav") - 44))" ] ||
+  fail "sox read $(stat -c %s "$WORK/piped.raw") bytes of samples"
+# sox --i reads the header alone and goes: quom ends quietly, with 141 when it was still writing.
+if "$BIN/quom" --quiet --score "$WORK/short.txt" --wav - 2>"$WORK/stderr" |
+  sox --i -s - >"$WORK/frames"; then status=0; else status=${PIPESTATUS[0]}; fi
+[ "$status" -eq 0 ] || [ "$status" -eq 141 ] || fail "status $status after the reader went"
+[ ! -s "$WORK/stderr" ] || fail "a closed pipe was reported: $(cat "$WORK/stderr")"
+frames=$(cat "$WORK/frames")
+[ "$frames" -eq $(($(stat -c %s "$WORK/piped.raw") / 4)) ] || fail "the header says $frames frames"
 echo "PASS"

@@ -96,6 +96,13 @@ wait_exit_within "$QUOM_PID" 15000
 [ "$EXIT_STATUS" -eq 0 ] || fail "the run ended with status $EXIT_STATUS"
 "$BIN/pcmcheck" "$WORK/reference.wav" "$WORK/played.raw" || fail "the played bytes differ"
 
+echo "-- --loop 2 in the window: the piece twice without a break, 18 times faster than real time"
+rm -f "$SDL_DISKAUDIOFILE"
+SDL_DISKAUDIODELAY=5 start_quom --score "$WORK/short.txt" --loop 2
+wait_exit_within "$QUOM_PID" 60000
+[ "$EXIT_STATUS" -eq 0 ] || fail "the looped run ended with status $EXIT_STATUS"
+"$BIN/pcmcheck" "$WORK/reference.wav" "$WORK/played.raw" 2 || fail "the played bytes differ"
+
 # Ends a run with $1 ("esc" or "close") once `$2...` holds; the program must be gone within a
 # second, with status 0.
 end_run() {
