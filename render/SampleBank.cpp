@@ -56,8 +56,8 @@ int32_t BankProgress::Calls() {
 bool BankProgress::Report(Engine& e, const std::array<int32_t, kBankPlates>& recorded) {
   int32_t before = 0;  // calls of the plates before this one
   for (int k = 0; k < kBankPlates; ++k) {
-    const int32_t total = ProgressCallsDue(PlateLength(static_cast<BankPlate>(k)),
-                                           kPlateProgressEvery);
+    const int32_t total =
+        ProgressCallsDue(PlateLength(static_cast<BankPlate>(k)), kPlateProgressEvery);
     const int32_t due = ProgressCallsDue(recorded[k], kPlateProgressEvery);
     while (made_ < before + due) {
       ShowProgress(e, kPlateProgressUnits[k]);

@@ -42,9 +42,9 @@ void TaskPool::Work() {
 
 bool TaskPool::RunNext(std::unique_lock<std::mutex>& lock, TaskGroup* only) {
   auto it = queue_.begin();
-  if (only) it = std::find_if(queue_.begin(), queue_.end(), [only](const Entry& e) {
-    return e.group == only;
-  });
+  if (only)
+    it = std::find_if(queue_.begin(), queue_.end(),
+                      [only](const Entry& e) { return e.group == only; });
   if (it == queue_.end()) return false;
   TaskGroup& group = *it->group;
   const int32_t index = it->next++;

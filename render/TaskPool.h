@@ -88,7 +88,7 @@ class TaskGroup {
 
  private:
   friend class TaskPool;
-  void StopLocked();              // with the pool's lock held
+  void StopLocked();                      // with the pool's lock held
   void Failed(std::exception_ptr error);  // likewise
 
   TaskPool& pool_;

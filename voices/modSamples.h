@@ -63,8 +63,8 @@ void AttackBlend(std::vector<float>& dst, const std::vector<float>& small, doubl
 //   SampleBankPlan plan;
 //   PlanSamples(t, plan);                  // generator calls in BuildSamples' order
 //   MakeNoiseBuffer(...), MakeKickBuffer(...)   // anywhere, any time
-//   RunPlateJob(plan.plates[k], ...)       // k = 0, 1, 2, on any threads, in any order, each job
-//                                          // a stretch at a time from one thread at a time
+//   RunPlateJob(plan.plates[k], ...)       // k = 0, 1, 2, in any order or at once; each job
+//                                          // a stretch at a time, one stretch after the other
 //   FinishSamples(s, plan)                 // once all three jobs are done
 //
 // and the buffers and the generators are those BuildSamples leaves.

@@ -137,7 +137,11 @@ TEST(Golden, EveryPathAndThreadCountGivesTheSameRender) {
     EXPECT_EQ(log.totals, literalTotals);
     EXPECT_FALSE(log.elsewhere);
   }
-  // An observer that reads the bus after the reverb has the master stage wait for it.
+}
+
+// An observer that reads the bus after the reverb has the master stage wait for it.
+TEST(Golden, AnObserverThatReadsTheBusGetsItWhole) {
+  const std::vector<NoteRec> notes = test::AllInstrumentsScore();
   struct ReadsBus : StageObserver {
     size_t frames = 0;
     void ReverbAdded(const Engine& e) override { frames = e.gen.MixBuf.size(); }

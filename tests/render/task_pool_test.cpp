@@ -1,8 +1,6 @@
 // The task pool: the order tasks start in, exceptions carried to the waiter, the waiter's tick
 // and its exception, help from the waiting thread, tasks that queue more, and groups that go
 // away while their tasks run.
-#include "render/TaskPool.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,6 +11,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "render/TaskPool.h"
 
 namespace quom {
 namespace {
