@@ -5,22 +5,23 @@
 #include <vector>
 
 #include "render/Engine.h"
+#include "render/SampleBank.h"
 #include "units/modPlate.h"
 #include "voices/modSamples.h"
 
 namespace quom {
 namespace {
 
-struct BankPlate {
+struct PlateShape {
   int32_t steps, width, height;
   double tension, loss, irregularity;
   float threshold;
 };
-constexpr BankPlate kSmall{2, 16, 16, 0.36, 0.00042, 0.2, 0.5f};
-constexpr BankPlate kMid{2, 16, 64, 0.345, 0.00026, 0.7, 100.0f};
-constexpr BankPlate kBig{1, 32, 128, 1.0, 0.00063, 0.5, 1000.0f};
+constexpr PlateShape kSmall{2, 16, 16, 0.36, 0.00042, 0.2, 0.5f};
+constexpr PlateShape kMid{2, 16, 64, 0.345, 0.00026, 0.7, 100.0f};
+constexpr PlateShape kBig{1, 32, 128, 1.0, 0.00063, 0.5, 1000.0f};
 
-modPlate SetUp(const BankPlate& b) {
+modPlate SetUp(const PlateShape& b) {
   modTools t;
   RndSeed(t, 2);
   modPlate p;
@@ -29,7 +30,7 @@ modPlate SetUp(const BankPlate& b) {
 }
 
 // One PlateStep per iteration. Items are cell updates (all passes of one cell in one step).
-void PlateStepBench(benchmark::State& state, const BankPlate& b) {
+void PlateStepBench(benchmark::State& state, const PlateShape& b) {
   modPlate p = SetUp(b);
   for (auto _ : state)
     benchmark::DoNotOptimize(PlateStep(p, b.threshold));
@@ -37,7 +38,7 @@ void PlateStepBench(benchmark::State& state, const BankPlate& b) {
 }
 
 // 1,024 samples per iteration (as the bank's progress blocks), on the path given by range(0).
-void PlateRunBench(benchmark::State& state, const BankPlate& b) {
+void PlateRunBench(benchmark::State& state, const PlateShape& b) {
   const auto path = static_cast<SimdPath>(state.range(0));
   if (path != SimdPath::kScalar && BestSimdPath() < path) {
     state.SkipWithError("path not available here");

@@ -1,12 +1,12 @@
 // The reverb and the master stage on a bus as long as the piece: the reverb frame by frame and
-// by laps on each vector path with one and two threads.
+// by laps on each vector path with one and two workers.
 #include <benchmark/benchmark.h>
 
 #include <vector>
 
 #include "base/modTools.h"
+#include "render/Reverb.h"
 #include "units/modFXMaster.h"
-#include "units/modFXReverb.h"
 
 namespace quom {
 namespace {
@@ -46,7 +46,7 @@ void BM_ReverbFrameByFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_ReverbFrameByFrame)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
-// range(0): the SimdPath value; range(1): threads.
+// range(0): the SimdPath value; range(1): workers.
 void BM_ReverbByLaps(benchmark::State& state) {
   const auto path = static_cast<SimdPath>(state.range(0));
   if (path != SimdPath::kScalar && BestSimdPath() < path) {
@@ -54,12 +54,13 @@ void BM_ReverbByLaps(benchmark::State& state) {
     return;
   }
   state.SetLabel(SimdPathName(path));
+  TaskPool pool(static_cast<int>(state.range(1)));
   for (auto _ : state) {
     state.PauseTiming();
     Engine e;
     LoadPieceBus(e.gen);
     state.ResumeTiming();
-    FxReverb(e, path, static_cast<int>(state.range(1)));
+    FxReverb(e, pool, path);
   }
 }
 BENCHMARK(BM_ReverbByLaps)

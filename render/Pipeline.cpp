@@ -1,27 +1,27 @@
-// The sample bank and the notes, built and rendered together on worker threads.
+// The sample bank and the notes, built and rendered together on the task pool.
 //
 // Once the plates' stiffness maps are drawn and every note is planned, the only ties left are
 // these: the drum layers read the finished bank, and the bus must receive the layers in file
-// order (every frame's additions happen in that order, which fixes its bits). So the workers
-// take the three plates and the noise and kick first, then the layers in file order, tonal ones
-// two at a time in lanes; finished layers wait in a window of bounded size until every earlier
-// layer is mixed. The calling thread meanwhile plans the notes and then reports progress: the
-// bank's calls, then one per note as the mixing passes its last layer, in the order and amounts
+// order (every frame's additions happen in that order, which fixes its bits). So the bank's
+// tasks are queued first, the three plates longest first and then the noise and kick, and after
+// them one layer runner per worker: runners take the layers in file order, tonal ones several at
+// a time in lanes, and finished layers wait in a window of bounded size until every earlier layer
+// is mixed. The calling thread meanwhile plans the notes and then reports progress: the bank's
+// calls, then one per note as the mixing passes its last layer, in the order and amounts
 // BuildSamples and RenderSong make them.
 #include "render/Pipeline.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <exception>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "base/HugePages.h"
 #include "render/NotePlan.h"
+#include "render/ProgressCalls.h"
+#include "render/SampleBank.h"
 #include "voices/Layer.h"
 #include "voices/LayerLanes.h"
 #include "voices/modGenDrum.h"
@@ -34,12 +34,14 @@ namespace {
 // (4 MB of voice buffers).
 constexpr int64_t kWindowSamples = 1 << 20;
 
-// How often the calling thread tells the progress sink it is still waiting.
-constexpr std::chrono::milliseconds kKeepAlive{10};
+// Samples a plate task records between two looks at whether it should stop and two reports of
+// how far it got: some 10 ms of the big plate.
+constexpr int32_t kPlateStretch = 4096;
 
-// The bank's jobs, longest first: the three plates, then the noise burst and the kick.
-constexpr int kBankJobs = 4;
-constexpr int kBankJobOrder[kBankJobs - 1] = {kPlateBig, kPlateMid, kPlateSmall};
+// The bank's plates, longest first: the big plate takes about as long as the rest of the bank
+// and the notes together on two threads.
+constexpr BankPlate kPlateOrder[kBankPlates] = {kPlateBig, kPlateMid, kPlateSmall};
+constexpr int kBankPieces = kBankPlates + 1;  // and the noise burst with the kick
 
 // Voice buffers handed back after mixing and reused, so that the pages of one layer's buffer
 // serve the next instead of being returned to the system and faulted in again.
@@ -90,28 +92,45 @@ class VoicePool {
 
 class Pipeline {
  public:
-  Pipeline(Engine& e, std::span<const NoteRec> notes, float SecPerTick, SimdPath path)
-      : e_(e), notes_(notes), secPerTick_(SecPerTick), path_(path) {}
+  Pipeline(Engine& e, TaskPool& pool, std::span<const NoteRec> notes, float SecPerTick,
+           SimdPath path)
+      : e_(e), pool_(pool), notes_(notes), secPerTick_(SecPerTick), path_(path) {}
 
-  void Run(int threads, const std::function<void()>& samplesBuilt) {
-    PlanSamples(e_, bank_);  // the bank's draws come first
-    std::vector<std::thread> workers;
+  void Run(const std::function<void()>& samplesBuilt) {
+    PlanSamples(e_.tools, bank_);  // the bank's draws come first
+    TaskGroup bank(pool_);
+    TaskGroup layers(pool_);
+    bankTasks_ = &bank;
+    layerTasks_ = &layers;
     try {
-      for (int t = 0; t < threads; ++t)
-        workers.emplace_back([this] { Work(); });
+      for (BankPlate k : kPlateOrder)
+        bank.Submit([this, k] { RecordPlate(k); });
+      bank.Submit([this] {
+        MakeNoiseBuffer(e_.samples.SmpNoise);
+        MakeKickBuffer(e_.samples.SmpKick);
+        BankPieceDone();
+      });
       Publish(PlanSong(e_, notes_, secPerTick_));  // the notes' draws continue from the bank's
-      ReportBank();
-      if (!stop_.load() && samplesBuilt) samplesBuilt();
-      ReportNotes();
+      {
+        std::lock_guard<std::mutex> lock(mixMutex_);
+        MoreRunners();
+      }
+
+      bank.Wait([&] {
+        if (layers.Stopped()) bank.Stop();  // a runner failed: no need to finish the bank
+        ReportBank(true);
+      });
+      if (!bank.Stopped()) {
+        ReportBank(false);
+        if (samplesBuilt) samplesBuilt();
+      }
+      layers.Wait([this] { ReportNotes(true); });
+      ReportNotes(false);
     } catch (...) {
-      Stop();
-      for (std::thread& w : workers)
-        w.join();
-      throw;
+      bank.Stop();
+      layers.Stop();
+      throw;  // the groups wait for their running tasks as they go
     }
-    for (std::thread& w : workers)
-      w.join();
-    if (error_) std::rethrow_exception(error_);
   }
 
  private:
@@ -126,75 +145,54 @@ class Pipeline {
     done_ = std::make_unique<std::atomic<bool>[]>(song_.layers.size());
     for (size_t i = 0; i < song_.layers.size(); ++i)
       done_[i].store(false);
-    Signal([this] { songReady_ = true; });
   }
 
-  // Sets a condition under the lock and wakes every waiter.
-  template <typename F>
-  void Signal(F&& change) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      change();
+  // A plate task: its recording a stretch at a time, telling the calling thread how far it got.
+  void RecordPlate(BankPlate k) {
+    PlateJob& job = bank_.plates[k];
+    while (job.recorded < PlateLength(k) && !bankTasks_->Stopped()) {
+      recorded_[k].store(RunPlateJob(job, kPlateStretch, path_), std::memory_order_release);
     }
-    wake_.notify_all();
+    BankPieceDone();
   }
 
-  // A worker's wait. The mixing wakes waiting workers only (see Finished), so a worker counts
-  // itself as waiting before it looks at the condition.
-  template <typename Pred>
-  void WaitFor(Pred&& ready) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ++workersWaiting_;
-    wake_.wait(lock, [&] { return stop_.load() || ready(); });
-    --workersWaiting_;
+  // The last piece of the bank to finish finishes the plates' buffers.
+  void BankPieceDone() {
+    if (bankLeft_.fetch_sub(1) != 1 || bankTasks_->Stopped()) return;
+    FinishSamples(e_.samples, bank_);
+    bankReady_.store(true, std::memory_order_release);
   }
 
-  // WaitFor on the calling thread, which tells the progress sink every few milliseconds that
-  // the total is unchanged, so that a window keeps handling its events.
-  template <typename Pred>
-  void WaitOnCaller(Pred&& ready) {
+  // Whether the bank can be read, waiting for it (and helping) if need be. False when it was
+  // stopped; throws what a bank task threw.
+  bool WaitForBank() {
+    if (!bankReady_.load(std::memory_order_acquire)) bankTasks_->Wait({}, true);
+    return bankReady_.load(std::memory_order_acquire);
+  }
+
+  // Starts layer runners while there are workers without one and layers that fit the window.
+  // With mixMutex_ held, so that a runner that ends for want of room (see RunLayers) and the
+  // mixing that makes room do not miss each other.
+  void MoreRunners() {
+    while (runners_ < pool_.Threads() && next_.load() < song_.layers.size() && Fits(next_.load())) {
+      ++runners_;
+      layerTasks_->Submit([this] { RunLayers(); });
+    }
+  }
+
+  // A layer runner: takes layers while the window allows and renders them, the tonal ones in
+  // lanes. It ends when no layer is left, or when the window is full: the mixing that makes room
+  // starts runners again.
+  void RunLayers() {
     while (true) {
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (wake_.wait_for(lock, kKeepAlive, [&] { return stop_.load() || ready(); })) return;
+      RenderLayersInLanes([this](LayerJob& job) { return Take(job); },
+                          [this](const LayerJob& job) { Finished(job.index); }, path_);
+      std::lock_guard<std::mutex> lock(mixMutex_);
+      const size_t n = next_.load();
+      if (layerTasks_->Stopped() || n >= song_.layers.size() || !Fits(n)) {
+        --runners_;
+        return;
       }
-      if (e_.progress) e_.progress->Progress(e_.gen.ProgressTotal);
-    }
-  }
-
-  void Stop() {
-    Signal([this] { stop_.store(true); });
-  }
-
-  void Work() {
-    try {
-      for (int j; !stop_.load() && (j = bankNext_++) < kBankJobs;) {
-        if (j < kBankJobs - 1) {
-          RunPlateJob(bank_.plates[kBankJobOrder[j]], path_);
-        } else {
-          MakeNoiseBuffer(e_.samples.SmpNoise);
-          MakeKickBuffer(e_.samples.SmpKick);
-        }
-        if (++bankDone_ == kBankJobs) {
-          FinishSamples(e_.samples, bank_);
-          Signal([this] { bankReady_ = true; });
-        }
-      }
-      WaitFor([this] { return songReady_; });
-      while (!stop_.load() && next_.load() < song_.layers.size()) {
-        RenderLayersInLanes([this](LayerJob& job) { return Take(job); },
-                            [this](const LayerJob& job) { Finished(job.index); }, path_);
-        WaitFor([this] {
-          const size_t n = next_.load();
-          return n >= song_.layers.size() || Fits(n);
-        });
-      }
-    } catch (...) {
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!error_) error_ = std::current_exception();
-      }
-      Stop();
     }
   }
 
@@ -207,7 +205,7 @@ class Pipeline {
   // once the bank is there; tonal ones are handed to the lanes.
   bool Take(LayerJob& job) {
     while (true) {
-      if (stop_.load()) return false;
+      if (layerTasks_->Stopped()) return false;
       size_t i = next_.load();
       if (i >= song_.layers.size() || !Fits(i)) return false;
       if (!next_.compare_exchange_weak(i, i + 1)) continue;
@@ -215,8 +213,7 @@ class Pipeline {
       inFlight_ += p.len;
       voices_[i] = buffers_.Get(p.len);
       if (p.kind == LayerKind::kDrum) {
-        WaitFor([this] { return bankReady_; });
-        if (stop_.load()) return false;
+        if (!WaitForBank()) return false;
         RenderDrum(p, e_.samples, voices_[i].get(), path_);
         Finished(i);
         continue;
@@ -240,77 +237,68 @@ class Pipeline {
         inFlight_ -= p.len;
         mixed_.store(++m);
       }
+      MoreRunners();
       mixing.unlock();
-      // Only a waiting worker needs waking now: the calling thread looks at the mixing every
-      // few milliseconds by itself, and is woken when the last layer is in. Waking it for every
-      // layer would take a core from the workers thousands of times.
-      if (workersWaiting_.load() > 0 || m >= song_.layers.size()) Signal([] {});
       if (m >= song_.layers.size() || !done_[m].load()) return;
     }
   }
 
-  // The bank's progress calls as the plates record their samples (they are not signalled, so
-  // this looks every few milliseconds), then the wait for the finished bank.
-  void ReportBank() {
-    const int32_t calls = SampleProgressCalls(bank_);
-    int32_t made = 0;
-    while (!stop_.load()) {
-      const int32_t before = made;
-      made = ReportSampleProgress(e_, bank_, made);
-      if (made == calls) break;
-      if (made == before && e_.progress) e_.progress->Progress(e_.gen.ProgressTotal);
-      std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait_for(lock, std::chrono::milliseconds(4));
-    }
-    WaitOnCaller([this] { return bankReady_; });
+  // The bank's progress calls due so far, as the plates record their samples; while waiting,
+  // a call with the total unchanged when none is due.
+  void ReportBank(bool waiting) {
+    std::array<int32_t, kBankPlates> recorded;
+    for (int k = 0; k < kBankPlates; ++k)
+      recorded[k] = recorded_[k].load(std::memory_order_acquire);
+    const int32_t before = bankProgress_.Made();
+    bankProgress_.Report(e_, recorded);
+    if (waiting && bankProgress_.Made() == before) StillWaiting(e_);
   }
 
   // One ShowProgress per note, in file order, once its layers are mixed.
-  void ReportNotes() {
-    size_t note = 0;
-    const size_t notes = song_.noteEnd.size();
-    while (note < notes && !stop_.load()) {
-      WaitOnCaller([&] { return mixed_.load() >= song_.noteEnd[note]; });
-      const size_t mixed = mixed_.load();
-      for (; !stop_.load() && note < notes && song_.noteEnd[note] <= mixed; ++note) {
-        if (song_.units[note] > 0.0f) ShowProgress(e_, song_.units[note]);
+  void ReportNotes(bool waiting) {
+    const size_t mixed = mixed_.load();
+    bool reported = false;
+    for (; note_ < song_.noteEnd.size() && song_.noteEnd[note_] <= mixed; ++note_) {
+      if (song_.units[note_] > 0.0f) {
+        ShowProgress(e_, song_.units[note_]);
+        reported = true;
       }
     }
+    if (waiting && !reported) StillWaiting(e_);
   }
 
   Engine& e_;
+  TaskPool& pool_;
   std::span<const NoteRec> notes_;
   float secPerTick_;
   SimdPath path_;
+  TaskGroup* bankTasks_ = nullptr;
+  TaskGroup* layerTasks_ = nullptr;
 
   SampleBankPlan bank_;
-  std::atomic<int> bankNext_{0};  // the next bank job to take
-  std::atomic<int> bankDone_{0};  // bank jobs finished
-  bool bankReady_ = false;        // FinishSamples has run (under mutex_)
+  std::array<std::atomic<int32_t>, kBankPlates> recorded_{};  // samples each plate has recorded
+  std::atomic<int> bankLeft_{kBankPieces};                    // pieces of the bank not finished
+  std::atomic<bool> bankReady_{false};                        // FinishSamples has run
+  BankProgress bankProgress_;                                 // the calling thread's
 
   SongPlan song_;
-  bool songReady_ = false;  // song_ is planned (under mutex_)
   VoicePool buffers_;
   std::vector<VoicePool::Buffer> voices_;  // rendered, not yet mixed
   std::unique_ptr<std::atomic<bool>[]> done_;
   std::atomic<size_t> next_{0};       // the next layer to take
   std::atomic<size_t> mixed_{0};      // layers mixed so far
   std::atomic<int64_t> inFlight_{0};  // samples of layers taken and not yet mixed
-
-  std::atomic<bool> stop_{false};
-  std::atomic<int> workersWaiting_{0};  // workers in WaitFor
-  std::mutex mixMutex_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::exception_ptr error_;
+  std::mutex mixMutex_;               // the mixing, and the count of runners
+  int runners_ = 0;                   // layer runners queued or running (under mixMutex_)
+  size_t note_ = 0;                   // notes reported so far (the calling thread's)
 };
 
 }  // namespace
 
 void BuildSamplesAndRenderSong(Engine& e, std::span<const NoteRec> notes, float SecPerTick,
-                               int threads, const std::function<void()>& samplesBuilt,
+                               TaskPool& pool, const std::function<void()>& samplesBuilt,
                                SimdPath path) {
-  Pipeline(e, notes, SecPerTick, path).Run(std::max(1, threads), samplesBuilt);
+  Pipeline(e, pool, notes, SecPerTick, path).Run(samplesBuilt);
 }
 
 }  // namespace quom

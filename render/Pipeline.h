@@ -1,4 +1,4 @@
-// The sample bank and the notes, built and rendered together on worker threads.
+// The sample bank and the notes, built and rendered together on the task pool.
 #pragma once
 
 #include <functional>
@@ -6,16 +6,17 @@
 
 #include "base/Simd.h"
 #include "render/Engine.h"
+#include "render/TaskPool.h"
 
 namespace quom {
 
 // BuildSamples then RenderSong, to the bit: the same bank, bus, generator state and progress
-// calls (made from the calling thread, in the same order), computed on `threads` worker threads
-// with the vector kernels of `path`. `samplesBuilt` runs on the calling thread once the bank is
+// calls (made from the calling thread, in the same order), computed on the pool's workers with
+// the vector kernels of `path`. `samplesBuilt` runs on the calling thread once the bank is
 // complete, while the notes may still be rendering. If a progress call throws, the workers stop
-// and the exception is passed on.
+// and the exception is passed on; so is a worker's.
 void BuildSamplesAndRenderSong(Engine& e, std::span<const NoteRec> notes, float SecPerTick,
-                               int threads, const std::function<void()>& samplesBuilt = {},
+                               TaskPool& pool, const std::function<void()>& samplesBuilt = {},
                                SimdPath path = BestSimdPath());
 
 }  // namespace quom

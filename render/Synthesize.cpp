@@ -6,13 +6,16 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
 #include "base/HugePages.h"
 #include "render/Pipeline.h"
+#include "render/Reverb.h"
+#include "render/SampleBank.h"
+#include "render/TaskPool.h"
 #include "units/modFXMaster.h"
-#include "units/modFXReverb.h"
 
 namespace quom {
 
@@ -81,14 +84,17 @@ std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes, Stage
                                 const RenderOptions& options) {
   const RenderPath path = options.path;
   InitMix(e);
+  // The fast path's workers, for every stage.
+  std::unique_ptr<TaskPool> pool;
   if (path == RenderPath::kLiteral) {
     BuildSamples(e);  // before any note reads the sample bank
     if (observer) observer->SamplesBuilt(e);
     RenderSong(e, notes, kSecPerTick);
   } else {
+    pool = std::make_unique<TaskPool>(options.threads);
     // The bank and the notes at once; the drums wait for the bank.
     BuildSamplesAndRenderSong(
-        e, notes, kSecPerTick, options.threads,
+        e, notes, kSecPerTick, *pool,
         [&] {
           if (observer) observer->SamplesBuilt(e);
         },
@@ -112,11 +118,11 @@ std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes, Stage
 
   MasterConsumingBus master(e.gen);
   if (observer && observer->ReadsBusAfterReverb()) {
-    FxReverb(e, options.simd, options.threads);
+    FxReverb(e, *pool, options.simd);
     observer->ReverbAdded(e);
   } else {
     // The master stage follows the reverb round by round, on the calling thread.
-    FxReverb(e, options.simd, options.threads,
+    FxReverb(e, *pool, options.simd,
              [&master](int32_t from, int32_t to) { master.Convert(from, to); });
     if (observer) observer->ReverbAdded(e);
   }

@@ -1,6 +1,7 @@
 // Reverb: two smoothing stages, scatter into the line, gather into the wet buffer, halve.
 #include "units/modFXReverb.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -12,16 +13,9 @@ namespace quom {
 
 namespace {
 
-struct WetFrame {
-  float L = 0.0f;
-  float R = 0.0f;
-};
-
 constexpr int32_t kLineMask = kReverbLineLen - 1;
 constexpr double kReverbSeed = 13.0;
 constexpr double kTapGainScale = 0.0007;  // ceiling of tap 0 is 128 * 0.0007 = 0.0896
-constexpr int32_t kProgressEvery = 1024;  // frames between progress reports
-constexpr float kProgressUnits = 0.035f;
 
 }  // namespace
 
@@ -35,28 +29,32 @@ void DrawReverbTaps(modTools& t, ReverbTaps& taps) {
   }
 }
 
-void FxReverb(Engine& e) {
-  ReverbTaps taps;
-  DrawReverbTaps(e.tools, taps);
-  ReverbFrameByFrame(e, taps);
+void ReverbStart(ReverbState& r, const ReverbTaps& taps, int32_t MixLen) {
+  r.taps = taps;
+  r.ReverbLine.assign(kReverbLineLen, 0.0f);
+  // The last fed frame, MixLen - 8191, writes as far as MixLen + 1 through a tap of delay 8192.
+  r.WetBuf.assign(static_cast<size_t>(MixLen > 0 ? MixLen : 0) + kReverbLineLen, WetFrame{});
+  r.SendLp = 0.0f;
+  r.TapIn = 0.0f;
+  r.LinePos = 0;
+  r.fed = 0;
+  r.frames = ReverbFedFrames(MixLen);
+  r.wetAdded = false;
 }
 
-void ReverbFrameByFrame(Engine& e, const ReverbTaps& taps) {
-  modGen& g = e.gen;
-  const std::array<int32_t, kReverbTaps>& TapDelay = taps.TapDelay;
-  const std::array<float, kReverbTaps>& TapGain = taps.TapGain;
-  const std::array<float, kReverbTaps>& TapPan = taps.TapPan;
-  std::vector<float> ReverbLine(kReverbLineLen, 0.0f);
-  // The last fed frame, MixLen - 8191, writes as far as MixLen + 1 through a tap of delay 8192.
-  std::vector<WetFrame> WetBuf(static_cast<size_t>(g.MixLen > 0 ? g.MixLen : 0) + kReverbLineLen);
+int32_t FxReverb(modGen& g, ReverbState& r, int32_t count) {
+  const std::array<int32_t, kReverbTaps>& TapDelay = r.taps.TapDelay;
+  const std::array<float, kReverbTaps>& TapGain = r.taps.TapGain;
+  const std::array<float, kReverbTaps>& TapPan = r.taps.TapPan;
+  std::vector<float>& ReverbLine = r.ReverbLine;
+  std::vector<WetFrame>& WetBuf = r.WetBuf;
+  float SendLp = r.SendLp;
+  float TapIn = r.TapIn;
+  int32_t LinePos = r.LinePos;
 
-  float SendLp = 0.0f;
-  float TapIn = 0.0f;
-  int32_t LinePos = 0;
-  // The last 8190 frames of the send are not fed: the wet tail of the last fed frame must still
-  // fit the buffer.
-  const int32_t lastFrame = g.MixLen - (kReverbLineLen - 1);
-  for (int32_t j = 0; j <= lastFrame; ++j) {
+  const int32_t first = r.fed;
+  const int32_t end = first + std::clamp(count, 0, r.frames - first);
+  for (int32_t j = first; j < end; ++j) {
     const float s = g.MixBuf[j].Send;
     SendLp = Single(s * 0.3 + SendLp * 0.7);
     TapIn = Single(TapIn * 0.5 + SendLp);
@@ -80,15 +78,21 @@ void ReverbFrameByFrame(Engine& e, const ReverbTaps& taps) {
 
     // Halved, not cleared: what stays is read again one lap (8192 frames) later.
     ReverbLine[LinePos] = ReverbLine[LinePos] * 0.5f;
-
-    if ((j & (kProgressEvery - 1)) == 0) ShowProgress(e, kProgressUnits);
   }
+  r.SendLp = SendLp;
+  r.TapIn = TapIn;
+  r.LinePos = LinePos;
+  r.fed = end;
 
-  // Wet frames from MixLen on are dropped.
-  for (int32_t i = 0; i < g.MixLen; ++i) {
-    g.MixBuf[i].L = Single(g.MixBuf[i].L + static_cast<double>(WetBuf[i].L));
-    g.MixBuf[i].R = Single(g.MixBuf[i].R + static_cast<double>(WetBuf[i].R));
+  if (r.fed == r.frames && !r.wetAdded) {
+    // Wet frames from MixLen on are dropped.
+    for (int32_t i = 0; i < g.MixLen; ++i) {
+      g.MixBuf[i].L = Single(g.MixBuf[i].L + static_cast<double>(WetBuf[i].L));
+      g.MixBuf[i].R = Single(g.MixBuf[i].R + static_cast<double>(WetBuf[i].R));
+    }
+    r.wetAdded = true;
   }
+  return end - first;
 }
 
 }  // namespace quom

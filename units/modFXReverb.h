@@ -5,10 +5,11 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
+#include <vector>
 
 #include "base/Simd.h"
-#include "render/Engine.h"
+#include "base/modTools.h"
+#include "units/modGen.h"
 
 namespace quom {
 
@@ -25,30 +26,105 @@ struct ReverbTaps {
 // Reseeds the generators with 13 and draws the taps, three values per tap: delay, gain, pan.
 void DrawReverbTaps(modTools& t, ReverbTaps& taps);
 
-// Adds the reverb of MixBuf's Send channel into L and R; Send is left as it was. Reseeds the
-// shared generators with 13 and draws the taps from them, so every call on the same bus gives the
-// same result. Frames 0 .. MixLen - 8191 feed the line (none when MixLen < 8191), reporting 0.035
-// progress units every 1024 of them. Frame by frame, with a wet buffer of MixLen + 8192 frames.
-void FxReverb(Engine& e);
+// Frames of a bus of MixLen frames that feed the line: 0 .. MixLen - 8191, none when MixLen is
+// below 8191. The wet tail of the last one must still fit the wet buffer.
+constexpr int32_t ReverbFedFrames(int32_t MixLen) {
+  return MixLen < kReverbLineLen - 1 ? 0 : MixLen - (kReverbLineLen - 1) + 1;
+}
 
-// The same, to the bit, with the same generator calls and progress calls, computed a lap of the
-// line at a time with vector kernels of the given path, on `threads` threads (the calling thread
-// and threads - 1 of its own), holding a few laps instead of the wet buffer. The progress calls
-// come from the calling thread, a few laps at a time; if one throws, the other threads stop, the
-// bus is left partly reverberated, and the exception is passed on.
+// ---------------------------------------------------------------------------------------------
+// Frame by frame, with a wet buffer of MixLen + 8192 frames.
+
+struct WetFrame {
+  float L = 0.0f;
+  float R = 0.0f;
+};
+
+// One FxReverb under way.
+struct ReverbState {
+  ReverbTaps taps;
+  std::vector<float> ReverbLine;
+  std::vector<WetFrame> WetBuf;
+  float SendLp = 0.0f;
+  float TapIn = 0.0f;
+  int32_t LinePos = 0;
+  int32_t fed = 0;        // frames fed so far
+  int32_t frames = 0;     // frames to feed in all
+  bool wetAdded = false;  // the wet buffer is in the bus
+};
+
+// Sets up a reverb of a bus of MixLen frames with the taps given: an empty line and wet buffer.
+void ReverbStart(ReverbState& r, const ReverbTaps& taps, int32_t MixLen);
+
+// Feeds the next `count` frames of Send into the line (fewer at the end) and returns how many it
+// fed. Once every frame is fed (by this call, or before it when there is none to feed), adds the
+// wet buffer into L and R, once; wet frames from MixLen on are dropped and Send is left as it was.
+int32_t FxReverb(modGen& g, ReverbState& r, int32_t count);
+
+// ---------------------------------------------------------------------------------------------
+// The same bits a lap of the line at a time, with vector kernels, holding a round of a few laps
+// instead of the wet buffer. A round goes like this:
 //
-// `framesDone`, when given, is called on the calling thread with each stretch of frames
-// [from, to) as soon as the reverb is in them, in order from frame 0 up to MixLen: nothing
-// touches those frames of the bus afterwards, so the caller may convert them and hand their
-// pages back while the reverb goes on. An exception from it stops the reverb like a progress
-// call's.
-using ReverbFramesDone = std::function<void(int32_t from, int32_t to)>;
-void FxReverb(Engine& e, SimdPath path, int threads = 1, const ReverbFramesDone& framesDone = {});
+//   ReverbLapsLines(r, c)    for c in 0 .. kReverbLineChunks - 1, in any order or at once
+//   ReverbLapsWet(r, g, c)   for c in 0 .. kReverbWetChunks - 1, likewise, once the lines are done
+//   ReverbLapsSend(r, g, r.base + kReverbRound)   the next round's send, beside the wet chunks
+//   ReverbLapsNext(r)        once the wet chunks are done
+//
+// after ReverbLapsStart and ReverbLapsSend(r, g, 0). The wet chunks finish the frames of their
+// round: nothing touches frames [r.base, r.base + kReverbRound) of the bus after them, and they
+// touch no frame of an earlier round, nor the Send of any frame.
 
-// The two ways of running the reverb with the taps given, drawing nothing: for tap sets the seed
-// does not give (delays of 0 and 8192, many shared delays).
-void ReverbFrameByFrame(Engine& e, const ReverbTaps& taps);
-void ReverbByLaps(Engine& e, const ReverbTaps& taps, SimdPath path, int threads,
-                  const ReverbFramesDone& framesDone = {});
+constexpr int32_t kReverbRoundLaps = 8;
+constexpr int32_t kReverbRound = kReverbRoundLaps * kReverbLineLen;  // frames per round
+constexpr int32_t kReverbChunk = 512;  // frames (or line positions) of one piece of work
+constexpr int32_t kReverbLineChunks = kReverbLineLen / kReverbChunk;
+constexpr int32_t kReverbWetChunks = kReverbRound / kReverbChunk;
+
+// The taps in the two orders the lap computation adds them in.
+struct ReverbLapTaps {
+  // Line order: delay descending, 0 counted as 8192; ties by tap number.
+  std::array<int32_t, kReverbTaps> lineDelay;  // 1 .. 8192
+  std::array<double, kReverbTaps> lineGain;
+  // Wet order: delay descending, ties by tap number.
+  std::array<int32_t, kReverbTaps> wetDelay;  // 0 .. 8192
+  std::array<double, kReverbTaps> wetGain, wetLeft, wetRight;
+};
+
+using ReverbLineKernel = void (*)(const ReverbLapTaps&, const double* tapIn, double* y,
+                                  int32_t count);
+using ReverbWetKernel = void (*)(const ReverbLapTaps&, const double* y, float* left, float* right,
+                                 int32_t count);
+
+struct ReverbLaps {
+  ReverbLapTaps taps;
+  ReverbLineKernel line = nullptr;
+  ReverbWetKernel wet = nullptr;
+  int32_t MixLen = 0;
+  int32_t lastFrame = -1;  // the last frame fed into the line; -1 when none is
+  int32_t rounds = 0;      // rounds that cover the bus
+  int32_t base = 0;        // the first frame of the current round
+  // TapIn and y of the lap before the round and of the round: frame j at index j - base + 8192.
+  // Both are floats held as doubles, so that only the roundings cost a conversion.
+  std::vector<double> tapIn, y;
+  float SendLp = 0.0f;
+  float TapIn = 0.0f;
+};
+
+// Sets up a reverb of a bus of MixLen frames with the taps given, on the kernels of `path`.
+void ReverbLapsStart(ReverbLaps& r, const ReverbTaps& taps, int32_t MixLen, SimdPath path);
+
+// TapIn for the round starting at frame `from`, after keeping the last lap of the one before:
+// reads the Send of those frames. Rounds in order, starting at 0.
+void ReverbLapsSend(ReverbLaps& r, const modGen& g, int32_t from);
+
+// The line values of positions [c * 512, c * 512 + 512) of every lap of the round. Chunks write
+// values of their own only.
+void ReverbLapsLines(ReverbLaps& r, int32_t chunk);
+
+// The wet frames [c * 512, c * 512 + 512) of the round, added into L and R of the bus.
+void ReverbLapsWet(const ReverbLaps& r, modGen& g, int32_t chunk);
+
+// On to the next round: keeps the last lap of y.
+void ReverbLapsNext(ReverbLaps& r);
 
 }  // namespace quom

@@ -17,12 +17,8 @@
 // changes a float that is not -0, which neither sum can be.
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <barrier>
 #include <cstdint>
-#include <exception>
-#include <system_error>
-#include <thread>
+#include <cstring>
 #include <type_traits>
 #include <vector>
 
@@ -34,22 +30,9 @@ namespace quom {
 namespace {
 
 constexpr int32_t kLap = kReverbLineLen;
-constexpr int32_t kLapsPerRound = 8;  // laps computed between two synchronisations
-constexpr int32_t kRound = kLapsPerRound * kLap;
-constexpr int32_t kChunk = 512;  // frames a thread takes at a time; a multiple of every block
-constexpr int32_t kProgressEvery = 1024;
-constexpr float kProgressUnits = 0.035f;
-constexpr int kMaxReverbThreads = 16;
-
-// The taps in the two orders the lap computation adds them in.
-struct LapTaps {
-  // Line order: delay descending, 0 counted as 8192; ties by tap number.
-  std::array<int32_t, kReverbTaps> lineDelay;  // 1 .. 8192
-  std::array<double, kReverbTaps> lineGain;
-  // Wet order: delay descending, ties by tap number.
-  std::array<int32_t, kReverbTaps> wetDelay;  // 0 .. 8192
-  std::array<double, kReverbTaps> wetGain, wetLeft, wetRight;
-};
+constexpr int32_t kRound = kReverbRound;
+constexpr int32_t kChunk = kReverbChunk;  // a multiple of every kernel's block
+using LapTaps = ReverbLapTaps;
 
 LapTaps SortTaps(const ReverbTaps& taps) {
   std::array<int, kReverbTaps> order;
@@ -217,196 +200,77 @@ void WetSse2(const LapTaps& t, const double* y, float* l, float* r, int32_t n) {
   WetFrames<D8, 8>(t, y, l, r, n);
 }
 
-// One round of kLapsPerRound laps at a time: the lines of all its frames (split among the
-// threads by position in the lap, each position depending only on itself a lap earlier), then
-// the wet frames (split by frame). TapIn and y are held for the round and the lap before it.
-struct LapReverb {
-  Engine& e;
-  LapTaps taps;
-  LineFn line;
-  WetFn wet;
-  int32_t lastFrame;  // the last frame fed into the line; -1 when none is
-  int32_t rounds;
-
-  // Frame j of the current round (starting at frame `base`) sits at index j - base + kLap.
-  std::vector<double> tapIn, y;
-  int32_t base = 0;
-  float SendLp = 0.0f;
-  float TapIn = 0.0f;
-
-  std::atomic<int32_t> nextChunk{0};
-  std::atomic<bool> abandoned{false};
-
-  const ReverbFramesDone& framesDone;
-
-  LapReverb(Engine& engine, const ReverbTaps& drawn, SimdPath path, const ReverbFramesDone& done)
-      : e(engine),
-        taps(SortTaps(drawn)),
-        tapIn(kLap + kRound, 0.0),
-        y(kLap + kRound, 0.0),
-        framesDone(done) {
-    lastFrame = e.gen.MixLen - (kReverbLineLen - 1);
-    rounds = (std::max(e.gen.MixLen, 0) + kRound - 1) / kRound;
-    switch (path) {
-      case SimdPath::kScalar:
-        line = LineScalar, wet = WetScalar;
-        break;
-      case SimdPath::kSse2:
-        line = LineSse2, wet = WetSse2;
-        break;
-      case SimdPath::kAvx2:
-        line = LineAvx2, wet = WetAvx2;
-        break;
-      case SimdPath::kAvx512:
-        line = LineAvx512, wet = WetAvx512;
-        break;
-    }
-  }
-
-  // TapIn for the round starting at `from`, after keeping the last lap of the one before.
-  void SmoothSend(int32_t from) {
-    std::memmove(tapIn.data(), tapIn.data() + kRound, kLap * sizeof(double));
-    double* out = tapIn.data() + kLap;
-    const int32_t n = std::clamp(lastFrame + 1 - from, 0, kRound);
-    for (int32_t i = 0; i < n; ++i) {
-      const float s = e.gen.MixBuf[from + i].Send;
-      SendLp = Single(s * 0.3 + SendLp * 0.7);
-      TapIn = Single(TapIn * 0.5 + SendLp);
-      out[i] = TapIn;
-    }
-    std::fill(out + n, out + kRound, 0.0);
-  }
-
-  // The line values of positions [p, p + kChunk) of every lap of the round.
-  void LineChunk(int32_t p) {
-    for (int32_t lap = 0; lap < kLapsPerRound; ++lap) {
-      const int32_t at = kLap + lap * kLap + p;
-      const int32_t n = std::clamp(lastFrame + 1 - (base + at - kLap), 0, kChunk);
-      if (n > 0) line(taps, tapIn.data() + at, y.data() + at, kChunk);
-      std::fill(y.data() + at + n, y.data() + at + kChunk, 0.0);  // past the last fed frame
-    }
-  }
-
-  // The wet frames [m, m + kChunk) of the round, added into the bus.
-  void WetChunk(int32_t m) {
-    if (base + m >= e.gen.MixLen) return;  // dropped, as the wet frames from MixLen on are
-    alignas(64) float left[kChunk], right[kChunk];
-    wet(taps, y.data() + kLap + m, left, right, kChunk);
-    std::vector<MixFrame>& bus = e.gen.MixBuf;
-    const int32_t n = std::min(kChunk, e.gen.MixLen - (base + m));
-    for (int32_t i = 0; i < n; ++i) {
-      MixFrame& f = bus[base + m + i];
-      f.L = Single(f.L + static_cast<double>(left[i]));
-      f.R = Single(f.R + static_cast<double>(right[i]));
-    }
-  }
-
-  // Takes chunks [0, count) one at a time until none is left.
-  template <typename Fn>
-  void Share(int32_t count, Fn&& fn) {
-    for (int32_t c; (c = nextChunk.fetch_add(1, std::memory_order_relaxed)) < count;)
-      fn(c * kChunk);
-  }
-
-  void Progress(int32_t from) {
-    const int32_t to = std::min(from + kRound - 1, lastFrame);
-    for (int32_t j = (from + kProgressEvery - 1) / kProgressEvery * kProgressEvery; j <= to;
-         j += kProgressEvery) {
-      ShowProgress(e, kProgressUnits);
-    }
-  }
-
-  // Hands the frames of the round that started at `from` to framesDone: the wet frames of later
-  // rounds all lie past it.
-  void RoundDone(int32_t from) {
-    const int32_t to = std::min(from + kRound, e.gen.MixLen);
-    if (!framesDone || from >= to || abandoned.load(std::memory_order_relaxed)) return;
-    try {
-      framesDone(from, to);
-    } catch (...) {
-      failure = std::current_exception();
-      abandoned.store(true, std::memory_order_relaxed);
-    }
-  }
-
-  // Worker 0 runs on the calling thread: it smooths the send, keeps y's last lap at the end of a
-  // round, makes the progress calls and hands on the finished frames, the last round's before
-  // the next round's lines are taken; the others only take chunks.
-  template <typename Barrier>
-  void Work(int worker, Barrier* sync) {
-    auto wait = [&] {
-      if (sync) sync->arrive_and_wait();
-    };
-    for (int32_t round = 0; round < rounds; ++round) {
-      if (worker == 0 && round > 0) RoundDone(base - kRound);
-      if (!abandoned.load(std::memory_order_relaxed))
-        Share(kLap / kChunk, [&](int32_t p) { LineChunk(p); });
-      wait();  // the lines of the round are complete; nextChunk is 0 again
-      if (abandoned.load(std::memory_order_relaxed)) return;
-      if (worker == 0 && round + 1 < rounds) SmoothSend(base + kRound);
-      Share(kRound / kChunk, [&](int32_t m) { WetChunk(m); });
-      wait();  // the wet frames are in; y moved on, nextChunk is 0 again
-      if (worker == 0) {
-        try {
-          Progress(base - kRound);
-        } catch (...) {
-          failure = std::current_exception();
-          abandoned.store(true, std::memory_order_relaxed);
-        }
-      }
-    }
-    if (worker == 0 && rounds > 0) RoundDone(base - kRound);
-  }
-
-  // Between rounds, with every worker waiting.
-  void NextPhase() {
-    nextChunk.store(0, std::memory_order_relaxed);
-    if (phase++ % 2 == 1) {
-      std::memmove(y.data(), y.data() + kRound, kLap * sizeof(double));
-      base += kRound;
-    }
-  }
-
-  int phase = 0;
-  std::exception_ptr failure;
-};
-
 }  // namespace
 
-void FxReverb(Engine& e, SimdPath path, int threads, const ReverbFramesDone& framesDone) {
-  ReverbTaps taps;
-  DrawReverbTaps(e.tools, taps);
-  ReverbByLaps(e, taps, path, threads, framesDone);
+void ReverbLapsStart(ReverbLaps& r, const ReverbTaps& taps, int32_t MixLen, SimdPath path) {
+  r.taps = SortTaps(taps);
+  switch (path) {
+    case SimdPath::kScalar:
+      r.line = LineScalar, r.wet = WetScalar;
+      break;
+    case SimdPath::kSse2:
+      r.line = LineSse2, r.wet = WetSse2;
+      break;
+    case SimdPath::kAvx2:
+      r.line = LineAvx2, r.wet = WetAvx2;
+      break;
+    case SimdPath::kAvx512:
+      r.line = LineAvx512, r.wet = WetAvx512;
+      break;
+  }
+  r.MixLen = MixLen;
+  r.lastFrame = ReverbFedFrames(MixLen) - 1;
+  r.rounds = (std::max(MixLen, 0) + kRound - 1) / kRound;
+  r.base = 0;
+  r.tapIn.assign(kLap + kRound, 0.0);
+  r.y.assign(kLap + kRound, 0.0);
+  r.SendLp = 0.0f;
+  r.TapIn = 0.0f;
 }
 
-void ReverbByLaps(Engine& e, const ReverbTaps& taps, SimdPath path, int threads,
-                  const ReverbFramesDone& framesDone) {
-  threads = std::clamp(threads, 1, kMaxReverbThreads);
-  LapReverb r(e, taps, path, framesDone);
-  r.SmoothSend(0);
-  if (threads <= 1 || r.rounds == 0) {
-    struct Solo {
-      LapReverb& r;
-      void arrive_and_wait() { r.NextPhase(); }
-    } solo{r};
-    r.Work(0, &solo);
-  } else {
-    auto completion = [&r]() noexcept { r.NextPhase(); };
-    std::barrier sync(threads, completion);
-    std::vector<std::thread> helpers;
-    try {
-      for (int w = 1; w < threads; ++w)
-        helpers.emplace_back([&r, &sync, w] { r.Work(w, &sync); });
-    } catch (const std::system_error&) {
-      // Fewer threads than asked for: those that started share the work.
-      for (size_t w = helpers.size() + 1; w < static_cast<size_t>(threads); ++w)
-        sync.arrive_and_drop();
-    }
-    r.Work(0, &sync);
-    for (std::thread& t : helpers)
-      t.join();
+void ReverbLapsSend(ReverbLaps& r, const modGen& g, int32_t from) {
+  std::memmove(r.tapIn.data(), r.tapIn.data() + kRound, kLap * sizeof(double));
+  double* out = r.tapIn.data() + kLap;
+  const int32_t n = std::clamp(r.lastFrame + 1 - from, 0, kRound);
+  float SendLp = r.SendLp;
+  float TapIn = r.TapIn;
+  for (int32_t i = 0; i < n; ++i) {
+    const float s = g.MixBuf[from + i].Send;
+    SendLp = Single(s * 0.3 + SendLp * 0.7);
+    TapIn = Single(TapIn * 0.5 + SendLp);
+    out[i] = TapIn;
   }
-  if (r.failure) std::rethrow_exception(r.failure);
+  r.SendLp = SendLp;
+  r.TapIn = TapIn;
+  std::fill(out + n, out + kRound, 0.0);
+}
+
+void ReverbLapsLines(ReverbLaps& r, int32_t chunk) {
+  const int32_t p = chunk * kChunk;
+  for (int32_t lap = 0; lap < kReverbRoundLaps; ++lap) {
+    const int32_t at = kLap + lap * kLap + p;
+    const int32_t n = std::clamp(r.lastFrame + 1 - (r.base + at - kLap), 0, kChunk);
+    if (n > 0) r.line(r.taps, r.tapIn.data() + at, r.y.data() + at, kChunk);
+    std::fill(r.y.data() + at + n, r.y.data() + at + kChunk, 0.0);  // past the last fed frame
+  }
+}
+
+void ReverbLapsWet(const ReverbLaps& r, modGen& g, int32_t chunk) {
+  const int32_t m = chunk * kChunk;
+  if (r.base + m >= r.MixLen) return;  // dropped, as the wet frames from MixLen on are
+  alignas(64) float left[kChunk], right[kChunk];
+  r.wet(r.taps, r.y.data() + kLap + m, left, right, kChunk);
+  MixFrame* bus = g.MixBuf.data() + r.base + m;
+  const int32_t n = std::min(kChunk, r.MixLen - (r.base + m));
+  for (int32_t i = 0; i < n; ++i) {
+    bus[i].L = Single(bus[i].L + static_cast<double>(left[i]));
+    bus[i].R = Single(bus[i].R + static_cast<double>(right[i]));
+  }
+}
+
+void ReverbLapsNext(ReverbLaps& r) {
+  std::memmove(r.y.data(), r.y.data() + kRound, kLap * sizeof(double));
+  r.base += kRound;
 }
 
 }  // namespace quom

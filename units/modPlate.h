@@ -7,7 +7,6 @@
 // plates except the generators PlateInit draws the stiffness map from.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -45,10 +44,10 @@ double PlateStep(modPlate& p, float threshold);
 
 // The results of `count` consecutive PlateStep calls, written to out[0 .. count - 1], computed
 // by a vector kernel of the given path (the scalar path calls PlateStep). Every path gives the
-// same bits as PlateStep and leaves the plate in the same state. When `done` is given, it holds
-// the number of results written so far (stored with release order after each one), so that
-// another thread can follow the run.
+// same bits as PlateStep and leaves the plate in the same state, so a recording may be made in
+// stretches of any length; each call rearranges the plate for the kernel and back, so stretches
+// of a few thousand samples cost next to nothing more than one long run.
 void PlateRun(modPlate& p, float threshold, double* out, int32_t count,
-              SimdPath path = BestSimdPath(), std::atomic<int32_t>* done = nullptr);
+              SimdPath path = BestSimdPath());
 
 }  // namespace quom

@@ -25,7 +25,6 @@
 // updated), and each cell's displacement is updated as soon as its velocity is smoothed. Every lane
 // does the same IEEE operations in the same order as PlateStep, with no fused multiply-add, so
 // every vector width gives the same bits.
-#include <atomic>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -404,14 +403,12 @@ struct Kernel {
     RattleAndDamp(th);
   }
 
-  [[gnu::always_inline]] void Run(int32_t steps, double th, double* out, int32_t count,
-                                  std::atomic<int32_t>* done) {
+  [[gnu::always_inline]] void Run(int32_t steps, double th, double* out, int32_t count) {
     const ptrdiff_t pickup = Offset(1, s.H / 2);
     for (int32_t n = 0; n < count; ++n) {
       for (int32_t i = 0; i < steps; ++i)
         Step(th);
       out[n] = s.D[pickup];
-      if (done) done->store(n + 1, std::memory_order_release);
     }
   }
 };
@@ -422,13 +419,12 @@ struct RunArgs {
   double keep, spread, th;
   double* out;
   int32_t count;
-  std::atomic<int32_t>* done;
 };
 
 template <typename V, int N>
 [[gnu::always_inline]] inline void RunWith(const RunArgs& a) {
   Kernel<V, N> kernel(a.s, a.keep, a.spread);
-  kernel.Run(a.steps, a.th, a.out, a.count, a.done);
+  kernel.Run(a.steps, a.th, a.out, a.count);
 }
 
 void RunSse2x1(const RunArgs& a) {
@@ -487,22 +483,19 @@ KernelChoice Choose(SimdPath path, int32_t width, int32_t height) {
 
 }  // namespace
 
-void PlateRun(modPlate& p, float threshold, double* out, int32_t count, SimdPath path,
-              std::atomic<int32_t>* done) {
+void PlateRun(modPlate& p, float threshold, double* out, int32_t count, SimdPath path) {
   if (count <= 0) return;
   const KernelChoice kernel = p.PlateDisp.empty() || p.PlateSteps < 1
                                   ? KernelChoice{0, 0, nullptr}
                                   : Choose(path, p.PlateWidth, p.PlateHeight);
   if (!kernel.run) {
-    for (int32_t n = 0; n < count; ++n) {
+    for (int32_t n = 0; n < count; ++n)
       out[n] = PlateStep(p, threshold);
-      if (done) done->store(n + 1, std::memory_order_release);
-    }
     return;
   }
   SkewedPlate s(p.PlateWidth, p.PlateHeight, kernel.w, kernel.vectors);
   s.Load(p);
-  kernel.run({s, p.PlateSteps, p.PlateKeep, p.PlateSpread, threshold, out, count, done});
+  kernel.run({s, p.PlateSteps, p.PlateKeep, p.PlateSpread, threshold, out, count});
   s.Save(p);
 }
 

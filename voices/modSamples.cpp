@@ -6,7 +6,6 @@
 #include <stdexcept>
 
 #include "base/Rounding.h"
-#include "render/Engine.h"
 #include "units/modFX.h"
 
 namespace quom {
@@ -14,23 +13,21 @@ namespace {
 
 constexpr int32_t kNoiseLen = 32768;
 constexpr int32_t kKickLen = 16384;
-constexpr int32_t kProgressMask = 1023;  // the plate builders report every 1,024 samples
 
 // One plate recording: the plate, what each step is given, and how a reading p becomes sample i:
 // (p * scale) / (i + scale).
-struct PlateSpec {
+struct PlateRecipe {
   int32_t steps, width, height;
   double tension, loss, irregularity;
   float threshold;
   int32_t length;
   double scale;
-  float progressUnits;  // per 1,024 samples; follows the cost of a sample
 };
 
-constexpr PlateSpec kPlates[kBankPlates] = {
-    {2, 16, 16, 0.36, 0.00042, 0.2, 0.5f, 90200, 10000.0, 0.25f},
-    {2, 16, 64, 0.345, 0.00026, 0.7, 100.0f, 60000, 4000.0, 1.0f},
-    {1, 32, 128, 1.0, 0.00063, 0.5, 1000.0f, 150000, 10000.0, 2.0f},
+constexpr PlateRecipe kPlates[kBankPlates] = {
+    {2, 16, 16, 0.36, 0.00042, 0.2, 0.5f, 90200, 10000.0},
+    {2, 16, 64, 0.345, 0.00026, 0.7, 100.0f, 60000, 4000.0},
+    {1, 32, 128, 1.0, 0.00063, 0.5, 1000.0f, 150000, 10000.0},
 };
 
 std::vector<float>& Fresh(std::vector<float>& buf, int32_t n) {
@@ -39,25 +36,32 @@ std::vector<float>& Fresh(std::vector<float>& buf, int32_t n) {
 }
 
 // Reseeds the generators and sets up the plate; the stiffness map takes width * height draws.
-void SetUpPlate(modTools& t, modPlate& plate, const PlateSpec& spec) {
+void SetUpPlate(modTools& t, modPlate& plate, const PlateRecipe& recipe) {
   RndSeed(t, 2);
-  PlateInit(plate, t, spec.steps, spec.width, spec.height, spec.tension, spec.loss,
-            spec.irregularity);
+  PlateInit(plate, t, recipe.steps, recipe.width, recipe.height, recipe.tension, recipe.loss,
+            recipe.irregularity);
 }
 
 float Recorded(double p, int32_t i, double scale) {
   return Single((p * scale) / (i + scale));
 }
 
-// Sets up and records one plate with PlateStep, reporting progress as it goes.
-void RecordPlate(Engine& e, const PlateSpec& spec, std::vector<float>& out) {
-  Fresh(out, spec.length);
-  modPlate plate;
-  SetUpPlate(e.tools, plate, spec);
-  for (int32_t i = 0; i < spec.length; ++i) {
-    out[i] = Recorded(PlateStep(plate, spec.threshold), i, spec.scale);
-    if ((i & kProgressMask) == 0) ShowProgress(e, spec.progressUnits);
+// The next stretch of one plate recording with PlateStep, setting it up first if need be.
+// Returns whether this call recorded the last sample.
+bool RecordStretch(modTools& t, const PlateRecipe& recipe, PlateRecording& r,
+                   std::vector<float>& out, int32_t count) {
+  if (!r.started) {
+    Fresh(out, recipe.length);
+    SetUpPlate(t, r.plate, recipe);
+    r.recorded = 0;
+    r.started = true;
   }
+  const int32_t end = r.recorded + std::clamp(count, 0, recipe.length - r.recorded);
+  if (end == r.recorded) return false;
+  for (int32_t i = r.recorded; i < end; ++i)
+    out[i] = Recorded(PlateStep(r.plate, recipe.threshold), i, recipe.scale);
+  r.recorded = end;
+  return end == recipe.length;
 }
 
 // What the plate builders do with their recordings.
@@ -176,12 +180,16 @@ void MakeKickWith(modTools& t, std::vector<float>& SmpKick) {
 
 }  // namespace
 
-void MakeNoise(Engine& e) {
-  MakeNoiseWith(e.tools, e.samples.SmpNoise);
+int32_t PlateLength(BankPlate k) {
+  return kPlates[k].length;
 }
 
-void MakeKick(Engine& e) {
-  MakeKickWith(e.tools, e.samples.SmpKick);
+void MakeNoise(modTools& t, modSamples& s) {
+  MakeNoiseWith(t, s.SmpNoise);
+}
+
+void MakeKick(modTools& t, modSamples& s) {
+  MakeKickWith(t, s.SmpKick);
 }
 
 // Both seed the generator first and draw nothing else from it, so a private one gives the same.
@@ -195,67 +203,43 @@ void MakeKickBuffer(std::vector<float>& SmpKick) {
   MakeKickWith(t, SmpKick);
 }
 
-void MakePlateSmall(Engine& e) {
-  RecordPlate(e, kPlates[kPlateSmall], e.samples.SmpPlateSmall);
-  FinishPlateSmall(e.samples.SmpPlateSmall);
+int32_t MakePlateSmall(modTools& t, modSamples& s, PlateRecording& r, int32_t count) {
+  if (RecordStretch(t, kPlates[kPlateSmall], r, s.SmpPlateSmall, count)) {
+    FinishPlateSmall(s.SmpPlateSmall);
+  }
+  return r.recorded;
 }
 
-void MakePlateMid(Engine& e) {
-  RecordPlate(e, kPlates[kPlateMid], e.samples.SmpPlateMid);
-  FinishPlateMid(e.samples.SmpPlateMid);
+int32_t MakePlateMid(modTools& t, modSamples& s, PlateRecording& r, int32_t count) {
+  if (RecordStretch(t, kPlates[kPlateMid], r, s.SmpPlateMid, count)) FinishPlateMid(s.SmpPlateMid);
+  return r.recorded;
 }
 
-void MakePlateBig(Engine& e) {
-  RequireSmallPlate(e.samples.SmpPlateSmall);
-  RecordPlate(e, kPlates[kPlateBig], e.samples.SmpPlateBig);
-  FinishPlateBig(e.samples.SmpPlateBig, e.samples.SmpPlateBigLow, e.samples.SmpPlateSmall);
+int32_t MakePlateBig(modTools& t, modSamples& s, PlateRecording& r, int32_t count) {
+  if (!r.started) RequireSmallPlate(s.SmpPlateSmall);
+  if (RecordStretch(t, kPlates[kPlateBig], r, s.SmpPlateBig, count)) {
+    FinishPlateBig(s.SmpPlateBig, s.SmpPlateBigLow, s.SmpPlateSmall);
+  }
+  return r.recorded;
 }
 
-void BuildSamples(Engine& e) {
-  MakeNoise(e);
-  MakeKick(e);
-  MakePlateSmall(e);
-  MakePlateMid(e);
-  MakePlateBig(e);
-}
-
-void PlanSamples(Engine& e, SampleBankPlan& plan) {
+void PlanSamples(modTools& t, SampleBankPlan& plan) {
   for (int k = 0; k < kBankPlates; ++k) {
-    const PlateSpec& spec = kPlates[k];
+    const PlateRecipe& recipe = kPlates[k];
     PlateJob& job = plan.plates[k];
-    SetUpPlate(e.tools, job.plate, spec);
-    job.threshold = spec.threshold;
-    job.progressUnits = spec.progressUnits;
-    job.readings.assign(static_cast<size_t>(spec.length), 0.0);
-    job.samplesDone.store(0, std::memory_order_relaxed);
+    SetUpPlate(t, job.plate, recipe);
+    job.threshold = recipe.threshold;
+    job.readings.assign(static_cast<size_t>(recipe.length), 0.0);
+    job.recorded = 0;
   }
 }
 
-void RunPlateJob(PlateJob& job, SimdPath path) {
-  const int32_t n = static_cast<int32_t>(job.readings.size());
-  PlateRun(job.plate, job.threshold, job.readings.data(), n, path, &job.samplesDone);
-}
-
-int32_t SampleProgressCalls(const SampleBankPlan& plan) {
-  int32_t calls = 0;
-  for (const PlateJob& job : plan.plates)
-    calls += PlateProgressCalls(static_cast<int32_t>(job.readings.size()));
-  return calls;
-}
-
-int32_t ReportSampleProgress(Engine& e, const SampleBankPlan& plan, int32_t made) {
-  int32_t before = 0;  // calls of the plates before this one
-  for (const PlateJob& job : plan.plates) {
-    const int32_t total = PlateProgressCalls(static_cast<int32_t>(job.readings.size()));
-    const int32_t due = PlateProgressCalls(job.samplesDone.load(std::memory_order_acquire));
-    while (made < before + due) {
-      ShowProgress(e, job.progressUnits);
-      ++made;
-    }
-    if (due < total) break;  // the next plate's calls come after all of this one's
-    before += total;
-  }
-  return made;
+int32_t RunPlateJob(PlateJob& job, int32_t count, SimdPath path) {
+  const int32_t length = static_cast<int32_t>(job.readings.size());
+  const int32_t n = std::clamp(count, 0, length - job.recorded);
+  PlateRun(job.plate, job.threshold, job.readings.data() + job.recorded, n, path);
+  job.recorded += n;
+  return job.recorded;
 }
 
 void FinishSamples(modSamples& s, const SampleBankPlan& plan) {
@@ -263,7 +247,7 @@ void FinishSamples(modSamples& s, const SampleBankPlan& plan) {
   for (int k = 0; k < kBankPlates; ++k) {
     const PlateJob& job = plan.plates[k];
     const int32_t n = static_cast<int32_t>(job.readings.size());
-    if (n != kPlates[k].length || job.samplesDone.load(std::memory_order_acquire) != n) {
+    if (n != kPlates[k].length || job.recorded != n) {
       throw std::logic_error("FinishSamples: a plate recording is not complete");
     }
     std::vector<float>& smp = Fresh(*out[k], n);
@@ -273,27 +257,6 @@ void FinishSamples(modSamples& s, const SampleBankPlan& plan) {
   FinishPlateSmall(s.SmpPlateSmall);
   FinishPlateMid(s.SmpPlateMid);
   FinishPlateBig(s.SmpPlateBig, s.SmpPlateBigLow, s.SmpPlateSmall);
-}
-
-void BuildSamples(Engine& e, SimdPath path) {
-  SampleBankPlan plan;
-  PlanSamples(e, plan);
-  MakeNoiseBuffer(e.samples.SmpNoise);
-  MakeKickBuffer(e.samples.SmpKick);
-  // A block at a time, so that the progress calls keep coming while the plates run; each
-  // PlateRun call rearranges the plate twice, so the blocks are not too short either.
-  constexpr int32_t kBlock = 8192;
-  int32_t made = 0;
-  for (PlateJob& job : plan.plates) {
-    const int32_t n = static_cast<int32_t>(job.readings.size());
-    for (int32_t done = 0; done < n; done += kBlock) {
-      const int32_t count = std::min(kBlock, n - done);
-      PlateRun(job.plate, job.threshold, job.readings.data() + done, count, path);
-      job.samplesDone.store(done + count, std::memory_order_release);
-      made = ReportSampleProgress(e, plan, made);
-    }
-  }
-  FinishSamples(e.samples, plan);
 }
 
 }  // namespace quom

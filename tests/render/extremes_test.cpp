@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "render/Engine.h"
+#include "render/Reverb.h"
 #include "units/modFXMaster.h"
-#include "units/modFXReverb.h"
 #include "voices/Layer.h"
 
 namespace quom {

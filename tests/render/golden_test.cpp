@@ -8,15 +8,17 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/modTools.h"
+#include "render/Reverb.h"
+#include "render/SampleBank.h"
 #include "render/Synthesize.h"
 #include "resources/EmbeddedScore.h"
 #include "tests/Sha256.h"
 #include "tests/TestScores.h"
 #include "units/modFXMaster.h"
-#include "units/modFXReverb.h"
 
 namespace quom {
 namespace {
@@ -81,6 +83,18 @@ void ExpectGolden(const char* name, const char* recorded, const std::string& has
   EXPECT_EQ(hash, recorded) << name << " changed";
 }
 
+// Every new progress total in order, leaving out the calls that only say the caller is still
+// waiting; and whether any call came from another thread than the one that made the sink.
+struct ProgressLog : ProgressSink {
+  std::vector<float> totals;
+  std::thread::id owner = std::this_thread::get_id();
+  bool elsewhere = false;
+  void Progress(float total) override {
+    elsewhere = elsewhere || std::this_thread::get_id() != owner;
+    if (total != (totals.empty() ? 0.0f : totals.back())) totals.push_back(total);
+  }
+};
+
 // Two renders in one process give the same bytes; the hash is skipped, printing the current
 // value, until it is recorded.
 TEST(Golden, AllInstrumentsRender) {
@@ -95,7 +109,8 @@ TEST(Golden, AllInstrumentsRender) {
   ExpectGolden("all-instruments PCM", kAllInstrumentsPcmSha256, Sha256Hex(PcmBytes(a)));
 }
 
-// Every vector path and thread count, and the literal path, render the same bytes.
+// Every vector path and thread count, and the literal path, render the same bytes with the same
+// progress calls.
 TEST(Golden, EveryPathAndThreadCountGivesTheSameRender) {
   const std::vector<NoteRec> notes = test::AllInstrumentsScore();
   std::vector<RenderOptions> ways;
@@ -107,14 +122,26 @@ TEST(Golden, EveryPathAndThreadCountGivesTheSameRender) {
     for (int threads : {1, 3})
       ways.push_back({RenderPath::kFast, simd, threads});
   }
-  ways.push_back({RenderPath::kLiteral, BestSimdPath(), 1});
+  // The literal path first: its progress calls are the reference.
+  ways.insert(ways.begin(), {RenderPath::kLiteral, BestSimdPath(), 1});
+  std::vector<float> literalTotals;
   for (const RenderOptions& way : ways) {
     SCOPED_TRACE(std::string(SimdPathName(way.simd)) + ", " + std::to_string(way.threads) +
                  (way.path == RenderPath::kLiteral ? " threads, literal" : " threads"));
     Engine e;
+    ProgressLog log;
+    e.progress = &log;
     EXPECT_EQ(Sha256Hex(PcmBytes(Synthesize(e, notes, nullptr, way))), kAllInstrumentsPcmSha256);
+    // The same progress calls, in the same order, from the calling thread.
+    if (way.path == RenderPath::kLiteral) literalTotals = log.totals;
+    EXPECT_EQ(log.totals, literalTotals);
+    EXPECT_FALSE(log.elsewhere);
   }
-  // An observer that reads the bus after the reverb has the master stage wait for it.
+}
+
+// An observer that reads the bus after the reverb has the master stage wait for it.
+TEST(Golden, AnObserverThatReadsTheBusGetsItWhole) {
+  const std::vector<NoteRec> notes = test::AllInstrumentsScore();
   struct ReadsBus : StageObserver {
     size_t frames = 0;
     void ReverbAdded(const Engine& e) override { frames = e.gen.MixBuf.size(); }

@@ -1,71 +1,80 @@
-// The reverb computed a lap at a time against the frame-by-frame one, bit for bit: every vector
-// path and thread count, buses around the edges of the frame range and of the laps, a long
-// random bus, the progress calls and the generators, and a progress sink that gives up.
+// The reverb computed a lap at a time against the frame-by-frame one, bit for bit, on one thread:
+// every vector path, the pieces of a round in any order, buses around the edges of the frame
+// range and of the laps, a long random bus and tap sets the seed does not give; and the
+// frame-by-frame reverb fed in stretches of any length.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
-#include <stdexcept>
 #include <vector>
 
-#include "render/Engine.h"
 #include "units/modFXReverb.h"
 
 namespace quom {
 namespace {
 
-struct ProgressLog : ProgressSink {
-  std::vector<float> totals;
-  void Progress(float total) override { totals.push_back(total); }
-};
-
 // L, R and Send of every frame, -0 included, for a bus of n frames.
 using BusFn = MixFrame (*)(int32_t i, int32_t n);
 
-std::vector<MixFrame> MakeBus(int32_t n, BusFn fn) {
-  std::vector<MixFrame> bus(static_cast<size_t>(n));
+modGen MakeBus(int32_t n, BusFn fn) {
+  modGen g;
+  g.MixLen = n;
+  g.MixBuf.resize(static_cast<size_t>(n));
   for (int32_t i = 0; i < n; ++i)
-    bus[i] = fn(i, n);
-  return bus;
+    g.MixBuf[i] = fn(i, n);
+  return g;
 }
 
-// Runs the frame-by-frame reverb and the lap reverb on every path with 1, 2 and 3 threads on the
-// same bus, and compares the buses, the frames as they are handed on, the progress totals and the
-// generators.
-void ExpectSameAsFrameByFrame(int32_t n, BusFn fn, const char* what) {
-  Engine literal;
-  literal.gen.MixBuf = MakeBus(n, fn);
-  literal.gen.MixLen = n;
-  ProgressLog literalLog;
-  literal.progress = &literalLog;
-  FxReverb(literal);
+bool SameBits(const std::vector<MixFrame>& a, const std::vector<MixFrame>& b) {
+  // memcmp must not see the null data of an empty bus, even for no bytes.
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(MixFrame)) == 0);
+}
 
+ReverbTaps SeededTaps() {
+  modTools t;
+  ReverbTaps taps;
+  DrawReverbTaps(t, taps);
+  return taps;
+}
+
+// Frame by frame, `stretch` frames per call; returns the frames each call fed.
+std::vector<int32_t> FrameByFrame(modGen& g, const ReverbTaps& taps, int32_t stretch) {
+  ReverbState r;
+  ReverbStart(r, taps, g.MixLen);
+  std::vector<int32_t> fed;
+  while (true) {
+    fed.push_back(FxReverb(g, r, stretch));
+    if (fed.back() == 0) return fed;
+  }
+}
+
+// A lap at a time, the pieces of each round in the order given by `reversed`.
+void ByLaps(modGen& g, const ReverbTaps& taps, SimdPath path, bool reversed) {
+  ReverbLaps r;
+  ReverbLapsStart(r, taps, g.MixLen, path);
+  ReverbLapsSend(r, g, 0);
+  for (int32_t round = 0; round < r.rounds; ++round) {
+    for (int32_t c = 0; c < kReverbLineChunks; ++c)
+      ReverbLapsLines(r, reversed ? kReverbLineChunks - 1 - c : c);
+    for (int32_t c = 0; c < kReverbWetChunks; ++c)
+      ReverbLapsWet(r, g, reversed ? kReverbWetChunks - 1 - c : c);
+    if (round + 1 < r.rounds) ReverbLapsSend(r, g, r.base + kReverbRound);
+    ReverbLapsNext(r);
+  }
+}
+
+void ExpectSameAsFrameByFrame(int32_t n, BusFn fn, const char* what,
+                              const ReverbTaps& taps = SeededTaps()) {
+  modGen literal = MakeBus(n, fn);
+  FrameByFrame(literal, taps, 1024);
   for (SimdPath path : AvailableSimdPaths()) {
-    for (int threads : {1, 2, 3}) {
-      Engine e;
-      e.gen.MixBuf = MakeBus(n, fn);
-      e.gen.MixLen = n;
-      RndSeed(e.tools, 0.5);  // whatever came before, the taps come from the seed 13
-      ProgressLog log;
-      e.progress = &log;
-      // The frames as they stand when they are handed on, which must be final, in order.
-      std::vector<MixFrame> handed;
-      FxReverb(e, path, threads, [&](int32_t from, int32_t to) {
-        ASSERT_EQ(static_cast<size_t>(from), handed.size());
-        ASSERT_LE(to, n);
-        handed.insert(handed.end(), e.gen.MixBuf.begin() + from, e.gen.MixBuf.begin() + to);
-      });
-      SCOPED_TRACE(testing::Message() << what << ", MixLen " << n << ", " << SimdPathName(path)
-                                      << ", " << threads << " threads");
-      ASSERT_EQ(handed.size(), literal.gen.MixBuf.size());
-      EXPECT_TRUE(handed.empty() || std::memcmp(handed.data(), literal.gen.MixBuf.data(),
-                                                handed.size() * sizeof(MixFrame)) == 0);
-      ASSERT_EQ(e.gen.MixBuf.size(), literal.gen.MixBuf.size());
-      // memcmp must not see the null data of an empty bus, even for no bytes.
-      EXPECT_TRUE(e.gen.MixBuf.empty() ||
-                  std::memcmp(e.gen.MixBuf.data(), literal.gen.MixBuf.data(),
-                              e.gen.MixBuf.size() * sizeof(MixFrame)) == 0);
-      EXPECT_EQ(log.totals, literalLog.totals);
-      EXPECT_EQ(std::memcmp(&e.tools, &literal.tools, sizeof(modTools)), 0);
+    for (bool reversed : {false, true}) {
+      modGen g = MakeBus(n, fn);
+      ByLaps(g, taps, path, reversed);
+      EXPECT_TRUE(SameBits(g.MixBuf, literal.MixBuf))
+          << what << ", MixLen " << n << ", " << SimdPathName(path)
+          << (reversed ? ", pieces in reverse" : "");
     }
   }
 }
@@ -124,60 +133,40 @@ TEST(ReverbLaps, MatchesFrameByFrameWithDelaysAtTheEndsAndShared) {
     taps.TapGain[k] = 0.09f - 0.0003f * static_cast<float>(k % 37);
     taps.TapPan[k] = static_cast<float>(k % 11) / 10.0f;
   }
-  const int32_t n = 4 * 8192 + 777;
-  Engine literal;
-  literal.gen.MixBuf = MakeBus(n, [](int32_t i, int32_t) {
+  const BusFn bus = [](int32_t i, int32_t) {
     MixFrame f = Dry(i);
     f.Send = static_cast<float>((i * 37) % 19 - 9) * 0.01f;
     return f;
-  });
-  literal.gen.MixLen = n;
-  const std::vector<MixFrame> dry = literal.gen.MixBuf;
-  ReverbFrameByFrame(literal, taps);
-  for (SimdPath path : AvailableSimdPaths()) {
-    for (int threads : {1, 2}) {
-      Engine e;
-      e.gen.MixBuf = dry;
-      e.gen.MixLen = n;
-      ReverbByLaps(e, taps, path, threads);
-      EXPECT_EQ(std::memcmp(e.gen.MixBuf.data(), literal.gen.MixBuf.data(), n * sizeof(MixFrame)),
-                0)
-          << SimdPathName(path) << ", " << threads << " threads";
-    }
-  }
-}
-
-TEST(ReverbLaps, AProgressSinkThatThrowsStopsEveryThread) {
-  struct GiveUp : ProgressSink {
-    int calls = 0;
-    void Progress(float) override {
-      if (++calls == 70) throw std::runtime_error("closed");
-    }
   };
-  for (int threads : {1, 2}) {
-    Engine e;
-    e.gen.MixLen = 20 * 8192;  // 153 progress calls
-    e.gen.MixBuf.assign(static_cast<size_t>(e.gen.MixLen), MixFrame{0.0f, 0.0f, 0.25f});
-    GiveUp sink;
-    e.progress = &sink;
-    EXPECT_THROW(FxReverb(e, BestSimdPath(), threads), std::runtime_error);
-    EXPECT_EQ(sink.calls, 70);
-  }
+  ExpectSameAsFrameByFrame(4 * 8192 + 777, bus, "chosen taps", taps);
 }
 
-TEST(ReverbLaps, FramesHandedOnThatThrowStopEveryThread) {
-  for (int threads : {1, 2}) {
-    Engine e;
-    e.gen.MixLen = 40 * 8192;  // five rounds
-    e.gen.MixBuf.assign(static_cast<size_t>(e.gen.MixLen), MixFrame{0.0f, 0.0f, 0.25f});
-    int calls = 0;
-    EXPECT_THROW(FxReverb(e, BestSimdPath(), threads,
-                          [&](int32_t, int32_t) {
-                            if (++calls == 2) throw std::runtime_error("full");
-                          }),
-                 std::runtime_error);
-    EXPECT_EQ(calls, 2);
+// The frame-by-frame reverb says how far each call got, and its stretches change nothing: the
+// wet buffer goes into the bus once, when the last frame is fed (or at once, with none to feed).
+TEST(ReverbLaps, FrameByFrameInStretchesOfAnyLength) {
+  const BusFn bus = [](int32_t i, int32_t) {
+    MixFrame f = Dry(i);
+    f.Send = static_cast<float>((i * 13) % 7 - 3) * 0.02f;
+    return f;
+  };
+  const ReverbTaps taps = SeededTaps();
+  const int32_t n = 2 * 8192 + 100;  // 8,294 frames fed
+  modGen whole = MakeBus(n, bus);
+  EXPECT_EQ(FrameByFrame(whole, taps, n), (std::vector<int32_t>{8294, 0}));
+  for (const int32_t stretch : {1, 1000, 1024, 8293}) {
+    modGen g = MakeBus(n, bus);
+    const std::vector<int32_t> fed = FrameByFrame(g, taps, stretch);
+    EXPECT_EQ(fed.size(), static_cast<size_t>((8294 + stretch - 1) / stretch + 1)) << stretch;
+    EXPECT_EQ(fed.front(), stretch);
+    EXPECT_TRUE(SameBits(g.MixBuf, whole.MixBuf)) << stretch << " frames a call";
   }
+
+  // Nothing to feed: the zero wet frames still go in, turning -0 into +0.
+  modGen shortBus = MakeBus(8190, bus);
+  EXPECT_EQ(FrameByFrame(shortBus, taps, 1024), std::vector<int32_t>{0});
+  EXPECT_EQ(std::signbit(shortBus.MixBuf[3].L), false);
+  EXPECT_EQ(ReverbFedFrames(8190), 0);
+  EXPECT_EQ(ReverbFedFrames(8191), 1);
 }
 
 }  // namespace

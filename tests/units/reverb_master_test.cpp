@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "render/Engine.h"
+#include "render/Reverb.h"
 #include "units/modFXMaster.h"
-#include "units/modFXReverb.h"
 
 namespace quom {
 namespace {

@@ -1,6 +1,6 @@
 // The sample bank: sizes, peaks, first samples, worked noise values, the borrowed attack, the
 // generator state and progress it hands on, and a fingerprint of every buffer; the same bank from
-// the fast plates and from its pieces run on threads.
+// a plate builder in one stretch, from the fast plates, and from its pieces run on threads.
 #include "voices/modSamples.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "render/Engine.h"
+#include "render/SampleBank.h"
 #include "tests/TestUtil.h"
 
 namespace quom {
@@ -154,9 +155,18 @@ TEST(SampleBank, Contents) {
   Engine planned;
   planned.tools = modTools{1.5, 2.5, 3.5, 4.5, 0.0};  // all but DiffState are reseeded
   SampleBankPlan plan;
-  PlanSamples(planned, plan);
+  PlanSamples(planned.tools, plan);
   EXPECT_EQ(std::memcmp(&planned.tools, &bank.engine.tools, sizeof(modTools)), 0);
-  EXPECT_EQ(planned.gen.ProgressTotal, 0.0f);
+
+  // BuildSamples records the plates 1,024 samples at a time; one stretch gives the same plate,
+  // and the builder does nothing more once it is complete.
+  modTools t;
+  modSamples small;
+  PlateRecording r;
+  EXPECT_EQ(MakePlateSmall(t, small, r, 1 << 20), 90200);
+  EXPECT_EQ(small.SmpPlateSmall, s.SmpPlateSmall);
+  EXPECT_EQ(MakePlateSmall(t, small, r, 1024), 90200);
+  EXPECT_EQ(small.SmpPlateSmall, s.SmpPlateSmall);
 }
 
 // The fast bank on every vector path, built on the calling thread.
@@ -175,37 +185,39 @@ TEST(SampleBank, FastPathsGiveTheSameBank) {
   }
 }
 
-// The pieces on threads of their own, the progress reported from this one while they run.
+// The pieces on threads of their own, each plate in stretches of its own length.
 TEST(SampleBank, PiecesOnThreadsGiveTheSameBank) {
-  Engine e;
-  std::vector<float> totals;
-  ProgressLog log(&totals);
-  e.progress = &log;
+  modTools tools;
+  modSamples bank;
   SampleBankPlan plan;
-  PlanSamples(e, plan);
-  EXPECT_EQ(SampleProgressCalls(plan), 89 + 59 + 147);
-  EXPECT_THROW(FinishSamples(e.samples, plan), std::logic_error);  // nothing recorded yet
+  PlanSamples(tools, plan);
+  EXPECT_THROW(FinishSamples(bank, plan), std::logic_error);  // nothing recorded yet
+  EXPECT_EQ(RunPlateJob(plan.plates[kPlateMid], 0), 0);
 
   std::vector<std::thread> workers;
-  for (int k = kBankPlates - 1; k >= 0; --k)  // the big plate first: any order will do
-    workers.emplace_back([&plan, k] { RunPlateJob(plan.plates[k]); });
-  workers.emplace_back([&e] {
-    MakeNoiseBuffer(e.samples.SmpNoise);
-    MakeKickBuffer(e.samples.SmpKick);
-  });
-  int32_t made = 0;
-  while (made < SampleProgressCalls(plan)) {
-    made = ReportSampleProgress(e, plan, made);
-    std::this_thread::yield();
+  for (int k = kBankPlates - 1; k >= 0; --k) {  // the big plate first: any order will do
+    workers.emplace_back([&plan, k] {
+      const int32_t stretch = 1000 + 3077 * k;
+      PlateJob& job = plan.plates[k];
+      int32_t recorded = 0;
+      while (recorded < PlateLength(static_cast<BankPlate>(k))) {
+        const int32_t now = RunPlateJob(job, stretch);
+        EXPECT_EQ(now, std::min(recorded + stretch, PlateLength(static_cast<BankPlate>(k))));
+        recorded = now;
+      }
+      EXPECT_EQ(RunPlateJob(job, stretch), recorded);  // complete: nothing more to record
+    });
   }
+  workers.emplace_back([&bank] {
+    MakeNoiseBuffer(bank.SmpNoise);
+    MakeKickBuffer(bank.SmpKick);
+  });
   for (std::thread& t : workers)
     t.join();
-  EXPECT_EQ(ReportSampleProgress(e, plan, made), made);  // nothing more to report
-  FinishSamples(e.samples, plan);
+  FinishSamples(bank, plan);
 
-  ExpectBankFingerprints(e.samples);
-  ExpectGeneratorsAfterTheBank(e.tools);
-  EXPECT_EQ(totals, BankProgressTotals());
+  ExpectBankFingerprints(bank);
+  ExpectGeneratorsAfterTheBank(tools);
 }
 
 TEST(SampleBank, AttackBlendReadsTheNearestSampleTiesToEven) {
@@ -227,8 +239,10 @@ TEST(SampleBank, AttackBlendReadsTheNearestSampleTiesToEven) {
 
   std::vector<float> tooShort(6000);
   EXPECT_THROW(AttackBlend(fast, tooShort, 0.8), std::logic_error);
-  Engine e;
-  EXPECT_THROW(MakePlateBig(e), std::logic_error);  // the small plate is not there yet
+  modTools t;
+  modSamples s;
+  PlateRecording r;
+  EXPECT_THROW(MakePlateBig(t, s, r, 1), std::logic_error);  // the small plate is not there yet
 }
 
 }  // namespace
