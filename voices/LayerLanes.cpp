@@ -56,7 +56,7 @@ struct Lane {
     r = Running{};
     r.phase = p.wave.WavePhase;
     r.pos = p.wave.WaveDiffPos;
-    r.below = stages::SweepBelow(table, r.pos);
+    r.below = SweepBelow(table, r.pos);
     r.coef = p.wave.WaveDiffCoef;
     r.length = p.len;
     if (kind == LayerKind::kBass) {
@@ -93,7 +93,7 @@ template <LayerKind K>
   if constexpr (K == LayerKind::kBass) {
     // The resonance, then FxFade.
     constexpr stages::Resonator kRes = stages::kBassResonator;
-    const double x = stages::OscCall(table, r.phase, r.pos, r.below, r.coef, step[i]);
+    const double x = OscCall(table, r.phase, r.pos, r.below, r.coef, step[i]);
     r.rb = (r.rb + kRes.d * r.ra) + x;
     r.ra = (r.ra - kRes.d * r.rb) * kRes.feedback;
     y = stages::Fade(Single((1.0 - kRes.mix) * x + kRes.mix * r.rb), r.rendered + i, r.length,
@@ -101,11 +101,11 @@ template <LayerKind K>
   } else {
     float v;
     if constexpr (K == LayerKind::kCubic) {
-      const float a = stages::OscCall(table, r.phase, r.pos, r.below, r.coef, step[2 * i]);
-      const float b = stages::OscCall(table, r.phase, r.pos, r.below, r.coef, step[2 * i + 1]);
+      const float a = OscCall(table, r.phase, r.pos, r.below, r.coef, step[2 * i]);
+      const float b = OscCall(table, r.phase, r.pos, r.below, r.coef, step[2 * i + 1]);
       v = Single(static_cast<double>(a) + b);
     } else {
-      v = stages::OscCall(table, r.phase, r.pos, r.below, r.coef, step[i]);
+      v = OscCall(table, r.phase, r.pos, r.below, r.coef, step[i]);
     }
     v = Single(v * r.gain);  // FxDecay
     r.gain = r.gain * r.factor;

@@ -13,39 +13,6 @@
 
 namespace quom::stages {
 
-// One oscillator call on a table: read, sweep the smoothing up to the read position, advance
-// the phase by `step` (the increment already bent by the vibrato). WaveNext's arithmetic.
-//
-// `below` holds the entry just below the sweep position, table[pos - 1], as the sweep left it:
-// each pair of the sweep starts from the entry the pair before it wrote, so keeping that value
-// in a register takes a store and a load out of the sweep's chain of dependent operations. The
-// table in memory stays whole.
-[[gnu::always_inline]] inline float OscCall(float* table, float& phase, int32_t& pos, float& below,
-                                            double coef, double step) {
-  constexpr int32_t kMask = kWaveSize - 1;
-  const double p = phase * 128.0;
-  const int32_t k = static_cast<int32_t>(p) & kMask;  // p >= 0: truncation is floor
-  const double f = p - k;
-  const float out = Single((1.0 - f) * table[k] + f * table[(k + 1) & kMask]);
-  while (pos != k) {
-    const float here = table[pos];
-    const double delta = (static_cast<double>(here) - below) * coef;
-    table[(pos - 1) & kMask] = Single(below + delta);
-    below = Single(here - delta);
-    table[pos] = below;
-    pos = (pos + 1) & kMask;
-  }
-  phase = Single(phase + step);
-  // The phase is never negative, so its whole part is a truncation; it is rarely 1 or more.
-  if (phase >= 1.0f) phase = phase - static_cast<float>(static_cast<int32_t>(phase));
-  return out;
-}
-
-// The entry OscCall's `below` starts from.
-inline float SweepBelow(const float* table, int32_t pos) {
-  return table[(pos - 1) & (kWaveSize - 1)];
-}
-
 // FxHighPass, one sample at a time.
 struct HighPass {
   double k;

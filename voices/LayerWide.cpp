@@ -113,10 +113,10 @@ struct Lanes {
     std::memcpy(table, p.wave.WaveTable, sizeof table);
     float ph = p.wave.WavePhase;
     int32_t pos = p.wave.WaveDiffPos;
-    float low = stages::SweepBelow(table, pos);
+    float low = SweepBelow(table, pos);
     double first;
     s.vib = VibratoSteps(p.wave.VibPhase, s.inc, &first, 1, s.rotations, SimdPath::kAvx512);
-    osc[0][l] = stages::OscCall(table, ph, pos, low, p.wave.WaveDiffCoef, first);
+    osc[0][l] = OscCall(table, ph, pos, low, p.wave.WaveDiffCoef, first);
     skip[l] = 1;
     // The read position now stands where the sweep does.
     for (int32_t i = 0; i < kWaveSize - 1; ++i)
