@@ -79,7 +79,7 @@ struct Lane {
 
   // The passes that need the whole layer: normalisation and what follows it.
   void Finish(SimdPath path) {
-    stages::Peak peak;
+    Peak peak;
     peak.m = r.peak;
     stages::FinishLayer(*job.plan, job.out, peak, path);
   }
@@ -92,12 +92,12 @@ template <LayerKind K>
   float y;
   if constexpr (K == LayerKind::kBass) {
     // The resonance, then FxFade.
-    constexpr stages::Resonator kRes = stages::kBassResonator;
+    constexpr Resonator<double> kRes = stages::kBassResonator;
     const double x = OscCall(table, r.phase, r.pos, r.below, r.coef, step[i]);
     r.rb = (r.rb + kRes.d * r.ra) + x;
     r.ra = (r.ra - kRes.d * r.rb) * kRes.feedback;
-    y = stages::Fade(Single((1.0 - kRes.mix) * x + kRes.mix * r.rb), r.rendered + i, r.length,
-                     r.fadeIn, r.fadeOut);
+    y = Fade(Single((1.0 - kRes.mix) * x + kRes.mix * r.rb), r.rendered + i, r.length, r.fadeIn,
+             r.fadeOut);
   } else {
     float v;
     if constexpr (K == LayerKind::kCubic) {

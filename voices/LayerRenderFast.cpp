@@ -14,22 +14,17 @@ namespace quom {
 namespace {
 
 using stages::BassFades;
-using stages::Decay;
-using stages::Fade;
 using stages::Fades;
 using stages::FinishLayer;
-using stages::HighPass;
 using stages::kBassResonator;
-using stages::Peak;
-using stages::Resonator;
 using stages::Tone;
 using stages::ToneOf;
 
 void RenderCubic(const LayerPlan& p, float* out) {
   modString w = p.wave;
   const Tone tone = ToneOf(p);
-  Decay decay{tone.factor};
-  HighPass hp{tone.pole};
+  Decay<double> decay{tone.factor};
+  HighPass<double> hp{tone.pole};
   Peak peak;
   float first = 0.0f;
   bool odd = false;
@@ -39,7 +34,7 @@ void RenderCubic(const LayerPlan& p, float* out) {
     if (!odd) {
       first = v;
     } else {
-      const float y = hp(decay(Single(static_cast<double>(first) + v)));
+      const float y = Single(hp(Single(decay(Single(static_cast<double>(first) + v)))));
       peak(y);
       *o++ = y;
     }
@@ -51,12 +46,12 @@ void RenderCubic(const LayerPlan& p, float* out) {
 void RenderArc(const LayerPlan& p, float* out) {
   modString w = p.wave;
   const Tone tone = ToneOf(p);
-  Decay decay{tone.factor};
-  HighPass hp{tone.pole};
+  Decay<double> decay{tone.factor};
+  HighPass<double> hp{tone.pole};
   Peak peak;
   float* o = out;
   WaveRun(w, p.Calls(), [&](float v) {
-    const float y = hp(decay(v));
+    const float y = Single(hp(Single(decay(v))));
     peak(y);
     *o++ = y;
   });
@@ -67,12 +62,12 @@ void RenderBass(const LayerPlan& p, float* out) {
   modString w = p.wave;
   const int32_t n = p.len;
   const Fades fades = BassFades(p);
-  Resonator resonator = kBassResonator;
+  Resonator<double> resonator = kBassResonator;
   Peak peak;
   int32_t j = 0;
   // Resonance, then the fade, then the peak; normalisation and the high-pass after.
   WaveRun(w, p.Calls(), [&](float v) {
-    const float y = Fade(resonator(v), j, n, fades.in, fades.out);
+    const float y = Fade(Single(resonator(v)), j, n, fades.in, fades.out);
     peak(y);
     out[j++] = y;
   });

@@ -154,7 +154,7 @@ struct Lanes {
   }
 
   void Finish(int l) {
-    stages::Peak peak;
+    Peak peak;
     peak.m = this->peak[l];
     stages::FinishLayer(*lane[l].job.plan, lane[l].job.out, peak, SimdPath::kAvx512);
   }
@@ -267,7 +267,7 @@ struct BassStage {
 
   [[gnu::target("avx512f,avx512dq,avx512vl"), gnu::always_inline]] F8 operator()(F8 in, V8i at,
                                                                                  I8 live) {
-    constexpr stages::Resonator kRes = stages::kBassResonator;
+    constexpr Resonator<double> kRes = stages::kBassResonator;
     const D8 x = ToD(in);
     const D8 b = (rb + kRes.d * ra) + x;
     const D8 a = (ra - kRes.d * b) * kRes.feedback;

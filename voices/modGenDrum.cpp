@@ -9,7 +9,6 @@
 #include "base/Rounding.h"
 #include "render/Engine.h"
 #include "units/modFX.h"
-#include "voices/LayerStages.h"
 #include "voices/modGenTonal.h"
 #include "voices/modSamples.h"
 
@@ -104,7 +103,7 @@ void RenderDrum(const LayerPlan& p, const modSamples& s, float* out, SimdPath pa
     if (path == SimdPath::kScalar) {
       FxFade(out, n, fadeIn, fadeOut);
     } else {
-      stages::FadeBuffer(out, n, fadeIn, fadeOut, path);
+      FadeBuffer(out, n, fadeIn, fadeOut, path);
     }
   };
   const double gain = p.gain;
