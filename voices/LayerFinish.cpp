@@ -4,10 +4,11 @@
 namespace quom::stages {
 
 void FinishLayer(const LayerPlan& p, float* out, const Peak& peak, SimdPath path) {
-  if (p.kind == LayerKind::kBass) {
-    ScaleAndHighPass(out, p.len, peak, p.peak, 0.975f);
+  const ToneEffects fx = EffectsOf(p);
+  if (fx.resonant) {
+    ScaleAndHighPass(out, p.len, peak, fx.peak, fx.highPass);
   } else {
-    ScaleAndFade(out, p.len, peak, 0.1f, 50, p.kind == LayerKind::kCubic ? 6000 : 5000, path);
+    ScaleAndFade(out, p.len, peak, fx.peak, fx.fadeIn, fx.fadeOut, path);
   }
 }
 

@@ -92,7 +92,7 @@ template <LayerKind K>
   float y;
   if constexpr (K == LayerKind::kBass) {
     // The resonance, then FxFade.
-    constexpr Resonator<double> kRes = stages::kBassResonator;
+    const Resonator<double>& kRes = stages::kBassResonator;
     const double x = OscCall(table, r.phase, r.pos, r.below, r.coef, step[i]);
     r.rb = (r.rb + kRes.d * r.ra) + x;
     r.ra = (r.ra - kRes.d * r.rb) * kRes.feedback;

@@ -1,7 +1,8 @@
-// The settings of the tonal kinds' effects, for the renderers that fuse the effects' steps
-// (units/modFX.h) into their loops.
+// The settings of the tonal kinds' effects, from their recipe (EffectsOf), for the renderers
+// that fuse the effects' steps (units/modFX.h) into their loops.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "base/Simd.h"
@@ -10,8 +11,13 @@
 
 namespace quom::stages {
 
-// The bass layer's resonance: FxResonator(1600, 0.9, 1), fully wet.
-inline constexpr Resonator<double> kBassResonator{ResonatorCoefficient(1600.0f), 0.9f, 1.0f};
+// A bass layer's resonance.
+inline const Resonator<double> kBassResonator = [] {
+  LayerPlan bass;
+  bass.kind = LayerKind::kBass;
+  const ToneEffects fx = EffectsOf(bass);
+  return Resonator<double>{ResonatorCoefficient(fx.resonance), fx.feedback, fx.mix};
+}();
 
 // A cubic or arc layer's FxDecay factor and FxHighPass pole.
 struct Tone {
@@ -19,8 +25,8 @@ struct Tone {
   double pole;
 };
 inline Tone ToneOf(const LayerPlan& p) {
-  if (p.kind == LayerKind::kCubic) return {0.999985, 0.92f};
-  return {ArcDecayFactor(p.voiceFreq), 0.8f};
+  const ToneEffects fx = EffectsOf(p);
+  return {fx.decay, fx.highPass};
 }
 
 // A bass layer's fade-in and fade-out, cut to the layer.
@@ -29,7 +35,8 @@ struct Fades {
   int32_t out;
 };
 inline Fades BassFades(const LayerPlan& p) {
-  return {p.fadeIn > p.len ? p.len : p.fadeIn, 3000 > p.len ? p.len : 3000};
+  const ToneEffects fx = EffectsOf(p);
+  return {std::min(fx.fadeIn, p.len), std::min(fx.fadeOut, p.len)};
 }
 
 // The passes that need the whole tonal layer, its peak known: the normalisation and what

@@ -267,7 +267,7 @@ struct BassStage {
 
   [[gnu::target("avx512f,avx512dq,avx512vl"), gnu::always_inline]] F8 operator()(F8 in, V8i at,
                                                                                  I8 live) {
-    constexpr Resonator<double> kRes = stages::kBassResonator;
+    const Resonator<double>& kRes = stages::kBassResonator;
     const D8 x = ToD(in);
     const D8 b = (rb + kRes.d * ra) + x;
     const D8 a = (ra - kRes.d * b) * kRes.feedback;
