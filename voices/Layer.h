@@ -108,7 +108,4 @@ inline ToneEffects EffectsOf(const LayerPlan& p) {
 // running the oscillator `w` (which the caller has set to p.wave).
 void RenderLayerLiteral(const LayerPlan& p, modString& w, const modSamples& bank, float* out);
 
-// The same bits, with the block oscillator and the effects fused into fewer passes.
-void RenderLayerFast(const LayerPlan& p, const modSamples& bank, float* out);
-
 }  // namespace quom
