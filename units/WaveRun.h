@@ -6,7 +6,6 @@
 
 #include "units/Vibrato.h"
 #include "units/modString.h"
-#include "voices/LayerStages.h"
 
 namespace quom {
 
@@ -19,13 +18,13 @@ inline void WaveRun(modString& w, int64_t count, Emit&& emit) {
   const double coef = w.WaveDiffCoef;
   float phase = w.WavePhase;
   int32_t pos = w.WaveDiffPos;
-  float below = stages::SweepBelow(table, pos);
+  float below = SweepBelow(table, pos);
   VibratoRotations rot;
   for (int64_t done = 0; done < count; done += kBlock) {
     const int32_t m = count - done < kBlock ? static_cast<int32_t>(count - done) : kBlock;
     w.VibPhase = VibratoSteps(w.VibPhase, inc, step, m, rot);  // WaveInc * bend, as WaveNext
     for (int32_t i = 0; i < m; ++i)
-      emit(stages::OscCall(table, phase, pos, below, coef, step[i]));
+      emit(OscCall(table, phase, pos, below, coef, step[i]));
   }
   w.WavePhase = phase;
   w.WaveDiffPos = pos;

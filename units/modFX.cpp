@@ -1,70 +1,147 @@
-// Buffer effects: high-pass, resonator, normalisation, fades and decay, each in place.
+// Buffer effects: high-pass, resonator, normalisation, fades and decay, each in place; and the
+// passes that fuse the normalisation with the fades or the high-pass that follow it.
 #include "units/modFX.h"
 
 #include <cmath>
 
+#include "base/LaneVectors.h"
 #include "base/Rounding.h"
 
 namespace quom {
 
 void FxHighPass(float* buf, int32_t n, float k) {
-  const double kd = k;
-  double lp = 0.0;
-  for (int32_t i = 0; i < n; ++i) {
-    const double x = buf[i];
-    lp = (1.0 - kd) * x + kd * lp;  // (1 - k) is formed first, then multiplied by x
-    buf[i] = Single(x - lp);
-  }
+  HighPass<double> hp{k};
+  for (int32_t i = 0; i < n; ++i)
+    buf[i] = Single(hp(buf[i]));
 }
 
 void FxResonator(float* buf, int32_t n, float freq, float feedback, float mix) {
-  constexpr double kRadiansPerHz = 7019.0;  // 44,100 / 2 pi, rounded: d is radians per sample
-  double d = freq / kRadiansPerHz;
-  if (d > 2.0) d = 2.0;
-  const double fb = feedback;
-  const double wet = mix;
-  const double dry = 1.0 - wet;
-  double a = 0.0;
-  double b = 0.0;
-  for (int32_t i = 0; i < n; ++i) {
-    const double x = buf[i];
-    b = (b + d * a) + x;
-    a = (a - d * b) * fb;  // uses the b just computed
-    buf[i] = Single(dry * x + wet * b);
-  }
+  Resonator<double> resonator{ResonatorCoefficient(freq), feedback, mix};
+  for (int32_t i = 0; i < n; ++i)
+    buf[i] = Single(resonator(buf[i]));
 }
 
 void FxNormalize(float* buf, int32_t n, float peak) {
-  float m = 0.0f;
-  for (int32_t i = 0; i < n; ++i) {
-    const float a = std::fabs(buf[i]);
-    if (a > m) m = a;
-  }
+  Peak m;
+  for (int32_t i = 0; i < n; ++i)
+    m(buf[i]);
   // Nothing to scale to: leave a silent buffer silent rather than divide by zero.
-  if (m == 0.0f) return;
-  const double s = Single(static_cast<double>(peak) / m);  // the factor is rounded to float first
+  if (m.Silent()) return;
+  const double s = m.Scale(peak);
   for (int32_t i = 0; i < n; ++i)
     buf[i] = Single(buf[i] * s);
 }
 
 void FxFade(float* buf, int32_t n, int32_t fadeIn, int32_t fadeOut) {
-  if (fadeIn > n) fadeIn = n;
-  for (int32_t i = 0; i < fadeIn; ++i) {
-    buf[i] = Single((static_cast<double>(buf[i]) * i) / fadeIn);  // product first, then quotient
-  }
-  if (fadeOut > n) fadeOut = n;
-  for (int32_t i = 1; i <= fadeOut; ++i) {
-    float& s = buf[n - i];
-    s = Single((static_cast<double>(s) * i) / fadeOut);
-  }
+  // A length of 0 or less skips its side.
+  fadeIn = fadeIn < 0 ? 0 : (fadeIn > n ? n : fadeIn);
+  fadeOut = fadeOut < 0 ? 0 : (fadeOut > n ? n : fadeOut);
+  // Only the ramps change anything; where they overlap, the fade-out follows the fade-in.
+  for (int32_t j = 0; j < fadeIn; ++j)
+    buf[j] = Fade(buf[j], j, n, fadeIn, fadeOut);
+  const int32_t from = fadeIn > n - fadeOut ? fadeIn : n - fadeOut;
+  for (int32_t j = from; j < n; ++j)
+    buf[j] = Fade(buf[j], j, n, fadeIn, fadeOut);
 }
 
 void FxDecay(float* buf, int32_t n, double factor) {
-  double g = 1.0;
-  for (int32_t i = 0; i < n; ++i) {
-    buf[i] = Single(buf[i] * g);
-    g = g * factor;  // one rounding per sample, not pow(factor, i)
+  Decay<double> decay{factor};
+  for (int32_t i = 0; i < n; ++i)
+    buf[i] = Single(decay(buf[i]));
+}
+
+void ScaleAndHighPass(float* out, int32_t n, const Peak& peak, float target, float k) {
+  const bool silent = peak.Silent();
+  const double s = silent ? 1.0 : peak.Scale(target);
+  HighPass<double> hp{k};
+  for (int32_t i = 0; i < n; ++i)
+    out[i] = Single(hp(silent ? out[i] : Single(out[i] * s)));
+}
+
+namespace {
+
+// Samples [from, to) scaled by s (unless silent), W at a time, and faded out over the last
+// fadeOut samples of n when `fade` is set: Single(Single(v * s) * (n - j) / fadeOut).
+template <int W>
+[[gnu::always_inline]] inline void ScaleRun(float* out, int32_t from, int32_t to, int32_t n,
+                                            bool silent, double s, bool fade, int32_t fadeOut) {
+  using D = typename LaneVec<W>::D;
+  using F = typename LaneVec<W>::F;
+  const D iota = Widen<D>(Iota<typename LaneVec<W>::I>(0));
+  const D len = D{} + static_cast<double>(n);
+  const D ramp = D{} + static_cast<double>(fadeOut);
+  int32_t j = from;
+  for (; j + W <= to; j += W) {
+    D v = Widen<D>(LoadVec<F>(out + j));
+    if (!silent) v = Widen<D>(Narrow<F>(v * s));
+    if (fade) v = Ramp(v, len - (iota + static_cast<double>(j)), ramp);
+    StoreVec(out + j, Narrow<F>(v));
   }
+  for (; j < to; ++j) {
+    float v = silent ? out[j] : Single(out[j] * s);
+    if (fade) v = Single(Ramp<double>(v, n - j, fadeOut));
+    out[j] = v;
+  }
+}
+
+// The fade-in (and whatever of the fade-out overlaps it) one sample at a time, as it is short;
+// the rest W samples at a time.
+template <int W>
+[[gnu::always_inline]] inline void ScaleAndFadeW(float* out, int32_t n, bool silent, double s,
+                                                 int32_t fadeIn, int32_t fadeOut) {
+  for (int32_t j = 0; j < fadeIn; ++j) {
+    const float v = silent ? out[j] : Single(out[j] * s);
+    out[j] = Fade(v, j, n, fadeIn, fadeOut);
+  }
+  const int32_t fadeFrom = n - fadeOut > fadeIn ? n - fadeOut : fadeIn;
+  ScaleRun<W>(out, fadeIn, fadeFrom, n, silent, s, false, fadeOut);
+  ScaleRun<W>(out, fadeFrom, n, n, silent, s, true, fadeOut);
+}
+
+void ScaleAndFadeSse2(float* o, int32_t n, bool silent, double s, int32_t in, int32_t out) {
+  ScaleAndFadeW<2>(o, n, silent, s, in, out);
+}
+[[gnu::target("avx2")]] void ScaleAndFadeAvx2(float* o, int32_t n, bool silent, double s,
+                                              int32_t in, int32_t out) {
+  ScaleAndFadeW<4>(o, n, silent, s, in, out);
+}
+[[gnu::target("avx512f,avx512dq")]] void ScaleAndFadeAvx512(float* o, int32_t n, bool silent,
+                                                            double s, int32_t in, int32_t out) {
+  ScaleAndFadeW<8>(o, n, silent, s, in, out);
+}
+
+}  // namespace
+
+void ScaleAndFade(float* out, int32_t n, const Peak& peak, float target, int32_t fadeIn,
+                  int32_t fadeOut, SimdPath path) {
+  if (n <= 0) return;
+  if (fadeIn > n) fadeIn = n;
+  if (fadeIn < 0) fadeIn = 0;
+  if (fadeOut > n) fadeOut = n;
+  if (fadeOut < 0) fadeOut = 0;
+  const bool silent = peak.Silent();
+  const double s = silent ? 1.0 : peak.Scale(target);
+  switch (path) {
+    case SimdPath::kScalar:
+      for (int32_t j = 0; j < n; ++j) {
+        const float v = silent ? out[j] : Single(out[j] * s);
+        out[j] = Fade(v, j, n, fadeIn, fadeOut);
+      }
+      break;
+    case SimdPath::kSse2:
+      ScaleAndFadeSse2(out, n, silent, s, fadeIn, fadeOut);
+      break;
+    case SimdPath::kAvx2:
+      ScaleAndFadeAvx2(out, n, silent, s, fadeIn, fadeOut);
+      break;
+    case SimdPath::kAvx512:
+      ScaleAndFadeAvx512(out, n, silent, s, fadeIn, fadeOut);
+      break;
+  }
+}
+
+void FadeBuffer(float* out, int32_t n, int32_t fadeIn, int32_t fadeOut, SimdPath path) {
+  ScaleAndFade(out, n, Peak{}, 1.0f, fadeIn, fadeOut, path);  // a silent peak scales nothing
 }
 
 }  // namespace quom

@@ -11,7 +11,6 @@ namespace quom {
 
 namespace {
 
-constexpr int kWaveMask = kWaveSize - 1;
 constexpr double kSampleRateHz = 44100.0;
 
 // Shared tail of both initialisers: restart the read and set the increment and smoothing.
@@ -49,31 +48,12 @@ void WaveInitArc(modString& w, modTools& t, float freq, float damp, float noise)
 }
 
 float WaveNext(modString& w) {
-  float* table = w.WaveTable;
-  const double p = w.WavePhase * 128.0;
-  const int32_t k = static_cast<int32_t>(std::floor(p)) & kWaveMask;
-  const double f = p - k;
-  // The output is read before this call smooths anything.
-  const float out = Single((1.0 - f) * table[k] + f * table[(k + 1) & kWaveMask]);
-
-  // Pull each neighbour pair from the last stopping point up to k together; the pair's sum is
-  // kept, so the mean stays while the detail fades.
-  const double coef = w.WaveDiffCoef;
-  int32_t j = w.WaveDiffPos;
-  while (j != k) {
-    const int32_t h = (j - 1) & kWaveMask;
-    const double delta = (static_cast<double>(table[j]) - table[h]) * coef;
-    table[h] = Single(table[h] + delta);
-    table[j] = Single(table[j] - delta);
-    j = (j + 1) & kWaveMask;
-  }
-  w.WaveDiffPos = j;
-
   // The sine takes the phase before this call's advance. VibPhase must stay a double: it grows
   // past 20,000 radians over the piece.
-  w.WavePhase = Single(w.WavePhase + w.WaveInc * (1.0 + kVibratoDepth * std::sin(w.VibPhase)));
+  const double step = w.WaveInc * VibratoBend(w.VibPhase);
+  float below = SweepBelow(w.WaveTable, w.WaveDiffPos);
+  const float out = OscCall(w.WaveTable, w.WavePhase, w.WaveDiffPos, below, w.WaveDiffCoef, step);
   w.VibPhase = w.VibPhase + kVibratoStep;
-  w.WavePhase = Single(w.WavePhase - std::floor(w.WavePhase));
   return out;
 }
 

@@ -61,11 +61,51 @@ inline double ArcDecayFactor(double voiceFreq) {
   return factor < -1.0 ? -1.0 : factor;
 }
 
+// A tonal layer's effects, as data: which of the two chains, and its settings. The literal
+// renderer runs the effects one after the other from these; the lanes fuse the first two into
+// their passes over a chunk and the rest into one pass once the layer's peak is known.
+struct ToneEffects {
+  // false: FxDecay, FxHighPass, FxNormalize, FxFade (cubic and arc layers).
+  // true: FxResonator, FxFade, FxNormalize, FxHighPass (the bass main layer): the fade comes
+  // before the normalisation, and the high-pass after it.
+  bool resonant = false;
+  double decay = 1.0;      // FxDecay factor
+  float highPass = 0.0f;   // FxHighPass pole
+  float resonance = 0.0f;  // FxResonator freq (Hz), feedback and mix
+  float feedback = 0.0f;
+  float mix = 0.0f;
+  float peak = 0.0f;    // FxNormalize
+  int32_t fadeIn = 0;   // FxFade, samples
+  int32_t fadeOut = 0;  // FxFade, samples
+};
+
+inline ToneEffects EffectsOf(const LayerPlan& p) {
+  switch (p.kind) {
+    case LayerKind::kCubic:  // a decay of about -5.75 dB per second
+      return {.decay = 0.999985, .highPass = 0.92f, .peak = 0.1f, .fadeIn = 50, .fadeOut = 6000};
+    case LayerKind::kArc:
+      return {.decay = ArcDecayFactor(p.voiceFreq),
+              .highPass = 0.8f,
+              .peak = 0.1f,
+              .fadeIn = 50,
+              .fadeOut = 5000};
+    case LayerKind::kBass:  // fully wet resonance; the attack and the peak follow the note
+      return {.resonant = true,
+              .highPass = 0.975f,
+              .resonance = 1600.0f,
+              .feedback = 0.9f,
+              .mix = 1.0f,
+              .peak = p.peak,
+              .fadeIn = p.fadeIn,
+              .fadeOut = 3000};
+    case LayerKind::kDrum:  // shaped by its own sound's effects (voices/modGenDrum.cpp)
+      break;
+  }
+  return {};
+}
+
 // Renders a planned layer one oscillator call and one effect at a time into out[0 .. len-1],
 // running the oscillator `w` (which the caller has set to p.wave).
 void RenderLayerLiteral(const LayerPlan& p, modString& w, const modSamples& bank, float* out);
-
-// The same bits, with the block oscillator and the effects fused into fewer passes.
-void RenderLayerFast(const LayerPlan& p, const modSamples& bank, float* out);
 
 }  // namespace quom

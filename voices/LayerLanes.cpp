@@ -1,180 +1,365 @@
-// Tonal layers rendered two at a time: the loop body runs one sample of each lane, so the
-// dependent chains of the two layers (phase, smoothing sweep, decay, high-pass) overlap.
+// Tonal layers in lanes: each lane runs one layer's oscillator and the first effects of its
+// chain, a chunk of samples at a time, side by side with the other lanes; when a layer ends, the
+// passes that need its peak finish it. One template for every width: one lane alone, four scalar
+// lanes, and G vectors of SSE2, AVX2 or AVX-512 lanes.
 //
-// Each pair of layer kinds has a loop of its own, with the lanes' running values copied into
-// locals for the chunk, so that they stay in registers: a value spilled to memory would put a
-// store and a load into every link of its chain.
+// A chunk is the oscillator's passes (units/WaveLanes.h), then one pass of the effects over its
+// samples, then the samples out into the layers' buffers. Every lane does the IEEE operations of
+// RenderLayerLiteral in their order, so the bits do not depend on the width, on the other lanes,
+// or on where a layer's chunks begin and end.
 #include "voices/LayerLanes.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <stdexcept>
 
-#include "units/Vibrato.h"
-#include "voices/LayerStages.h"
+#include "base/LaneVectors.h"
+#include "units/WaveLanes.h"
+#include "units/modFX.h"
 
 namespace quom {
 
 namespace {
 
-constexpr int32_t kChunk = 128;  // samples per lane between refills of the vibrato steps
+constexpr int32_t kChunk = 128;  // samples per lane and chunk: 256 calls of a cubic layer
 
-// A lane's running values: the oscillator's and those of the first effects of its kind.
-struct Running {
-  float phase = 0.0f;
-  int32_t pos = 0;
-  float below = 0.0f;  // table[pos - 1]
-  double coef = 0.0;
-  double gain = 1.0;    // decay: running gain
-  double factor = 1.0;  // decay: factor per sample
-  double lp = 0.0;      // high-pass: low-pass state
-  double pole = 0.0;    // high-pass: pole
-  double ra = 0.0;      // bass resonator states
-  double rb = 0.0;
-  int32_t fadeIn = 0;  // bass fades, cut to the layer
-  int32_t fadeOut = 0;
-  int32_t length = 0;
-  int32_t rendered = 0;  // samples done
-  float peak = 0.0f;
-};
-
-struct Lane {
-  LayerJob job;
-  LayerKind kind = LayerKind::kCubic;
-  Running r;
-  double vib = 0.0;
-  double inc = 0.0;
-  float table[kWaveSize];
-  double step[2 * kChunk];  // the next calls' bent increments
-  VibratoRotations rotations;
-
-  void Start(const LayerJob& j) {
-    const LayerPlan& p = *j.plan;
-    job = j;
-    kind = p.kind;
-    std::memcpy(table, p.wave.WaveTable, sizeof table);
-    vib = p.wave.VibPhase;
-    inc = p.wave.WaveInc;
-    r = Running{};
-    r.phase = p.wave.WavePhase;
-    r.pos = p.wave.WaveDiffPos;
-    r.below = stages::SweepBelow(table, r.pos);
-    r.coef = p.wave.WaveDiffCoef;
-    r.length = p.len;
-    if (kind == LayerKind::kBass) {
-      const stages::Fades fades = stages::BassFades(p);
-      r.fadeIn = fades.in;
-      r.fadeOut = fades.out;
-    } else {
-      const stages::Tone tone = stages::ToneOf(p);
-      r.factor = tone.factor;
-      r.pole = tone.pole;
-    }
-  }
-
-  int32_t Left() const { return r.length - r.rendered; }
-
-  void PrepareSteps(int32_t samples, SimdPath path) {
-    const int32_t calls = kind == LayerKind::kCubic ? 2 * samples : samples;
-    vib = VibratoSteps(vib, inc, step, calls, rotations, path);
-  }
-
-  // The passes that need the whole layer: normalisation and what follows it.
-  void Finish(SimdPath path) {
-    stages::Peak peak;
-    peak.m = r.peak;
-    stages::FinishLayer(*job.plan, job.out, peak, path);
-  }
-};
-
-// Sample i of a chunk of a lane of kind K.
-template <LayerKind K>
-[[gnu::always_inline]] inline void Sample(Running& r, float* table, const double* step, float* out,
-                                          int32_t i) {
-  float y;
-  if constexpr (K == LayerKind::kBass) {
-    // The resonance, then FxFade.
-    constexpr stages::Resonator kRes = stages::kBassResonator;
-    const double x = stages::OscCall(table, r.phase, r.pos, r.below, r.coef, step[i]);
-    r.rb = (r.rb + kRes.d * r.ra) + x;
-    r.ra = (r.ra - kRes.d * r.rb) * kRes.feedback;
-    y = stages::Fade(Single((1.0 - kRes.mix) * x + kRes.mix * r.rb), r.rendered + i, r.length,
-                     r.fadeIn, r.fadeOut);
+// The passes that need the whole layer, its peak known: the normalisation and what follows it.
+void FinishLayer(const LayerPlan& p, float* out, const Peak& peak, SimdPath path) {
+  const ToneEffects fx = EffectsOf(p);
+  if (fx.resonant) {
+    ScaleAndHighPass(out, p.len, peak, fx.peak, fx.highPass);
   } else {
-    float v;
-    if constexpr (K == LayerKind::kCubic) {
-      const float a = stages::OscCall(table, r.phase, r.pos, r.below, r.coef, step[2 * i]);
-      const float b = stages::OscCall(table, r.phase, r.pos, r.below, r.coef, step[2 * i + 1]);
-      v = Single(static_cast<double>(a) + b);
-    } else {
-      v = stages::OscCall(table, r.phase, r.pos, r.below, r.coef, step[i]);
+    ScaleAndFade(out, p.len, peak, fx.peak, fx.fadeIn, fx.fadeOut, path);
+  }
+}
+
+template <int W, int G>
+struct Lanes {
+  static constexpr int kLanes = W * G;
+  using D = typename LaneVec<W>::D;
+  using F = typename LaneVec<W>::F;
+  using M = typename LaneVec<W>::M;
+  using I = typename LaneVec<W>::I;
+  static_assert(2 * kChunk <= WaveLanes<W, G>::kMaxCalls);
+
+  WaveLanes<W, G> wave;
+  LayerJob job[kLanes];
+  bool active[kLanes];
+
+  // Each lane's effects before the peak: the settings of its chain and their running values.
+  alignas(64) int32_t twice[kLanes];  // all bits set: two calls a sample, summed (cubic)
+  alignas(
+      64) int32_t resonant[kLanes];  // all bits set: the resonant chain, else decay and high-pass
+  alignas(64) double factor[kLanes], gain[kLanes];  // FxDecay
+  alignas(64) double pole[kLanes], lp[kLanes];      // FxHighPass
+  alignas(64) double d[kLanes], feedback[kLanes], mix[kLanes], ra[kLanes], rb[kLanes];
+  alignas(64) int32_t fadeIn[kLanes], fadeOut[kLanes];  // FxFade of the resonant chain
+  alignas(64) int32_t length[kLanes], rendered[kLanes], samples[kLanes];
+  alignas(64) float peak[kLanes];  // FxNormalize's peak so far
+  alignas(64) float out[kChunk][kLanes];
+
+  void Start(int l, const LayerJob& j) {
+    const LayerPlan& p = *j.plan;
+    job[l] = j;
+    active[l] = true;
+    wave.Start(l, p.wave);
+    const ToneEffects fx = EffectsOf(p);
+    twice[l] = p.kind == LayerKind::kCubic ? -1 : 0;
+    resonant[l] = fx.resonant ? -1 : 0;
+    factor[l] = fx.decay;
+    gain[l] = 1.0;
+    pole[l] = fx.highPass;
+    lp[l] = 0.0;
+    d[l] = ResonatorCoefficient(fx.resonance);
+    feedback[l] = fx.feedback;
+    mix[l] = fx.mix;
+    ra[l] = rb[l] = 0.0;
+    fadeIn[l] = fadeOut[l] = 0;
+    if (fx.resonant) {  // cut to the layer, as FxFade does
+      fadeIn[l] = std::min(fx.fadeIn, p.len);
+      fadeOut[l] = std::min(fx.fadeOut, p.len);
     }
-    v = Single(v * r.gain);  // FxDecay
-    r.gain = r.gain * r.factor;
-    const double x = v;  // FxHighPass
-    r.lp = (1.0 - r.pole) * x + r.pole * r.lp;
-    y = Single(x - r.lp);
+    length[l] = p.len;
+    rendered[l] = samples[l] = 0;
+    peak[l] = 0.0f;
   }
-  const float a = std::fabs(y);
-  r.peak = a > r.peak ? a : r.peak;  // a NaN never wins, as in FxNormalize
-  out[i] = y;
-}
 
-template <LayerKind K>
-void RunOne(Lane& l, int32_t chunk) {
-  Running r = l.r;
-  float* out = l.job.out + r.rendered;
-  for (int32_t i = 0; i < chunk; ++i)
-    Sample<K>(r, l.table, l.step, out, i);
-  r.rendered += chunk;
-  l.r = r;
-}
-
-template <LayerKind A, LayerKind B>
-void RunPair(Lane& la, Lane& lb, int32_t chunk) {
-  Running a = la.r;
-  Running b = lb.r;
-  float* outA = la.job.out + a.rendered;
-  float* outB = lb.job.out + b.rendered;
-  for (int32_t i = 0; i < chunk; ++i) {
-    Sample<A>(a, la.table, la.step, outA, i);
-    Sample<B>(b, lb.table, lb.step, outB, i);
+  void Idle(int l) {
+    active[l] = false;
+    samples[l] = 0;
+    wave.Idle(l);
   }
-  a.rendered += chunk;
-  b.rendered += chunk;
-  la.r = a;
-  lb.r = b;
-}
 
-void RunOne(Lane& l, int32_t chunk) {
-  switch (l.kind) {
-    case LayerKind::kCubic:
-      return RunOne<LayerKind::kCubic>(l, chunk);
-    case LayerKind::kArc:
-      return RunOne<LayerKind::kArc>(l, chunk);
-    default:
-      return RunOne<LayerKind::kBass>(l, chunk);
+  void Finish(int l, SimdPath path) {
+    Peak m;
+    m.m = peak[l];
+    FinishLayer(*job[l].plan, job[l].out, m, path);
   }
-}
 
-template <LayerKind A>
-void RunPairWith(Lane& la, Lane& lb, int32_t chunk) {
-  switch (lb.kind) {
-    case LayerKind::kCubic:
-      return RunPair<A, LayerKind::kCubic>(la, lb, chunk);
-    case LayerKind::kArc:
-      return RunPair<A, LayerKind::kArc>(la, lb, chunk);
-    default:
-      return RunPair<A, LayerKind::kBass>(la, lb, chunk);
+  // The running values of a chunk's effects for B vectors of lanes, and what their lanes need.
+  template <int B>
+  struct EffectState {
+    Decay<D> decay[B];
+    HighPass<D> highPass[B];
+    Resonator<D> resonator[B];
+    F top[B];
+    I sum[B], ring[B], n[B], from[B], in[B], ending[B], len[B];
+    D n64[B];
+    bool anyTwice[B], allTwice[B], anyTone[B], anyRing[B], allRing[B], fades[B];
+  };
+
+  // The effects of the chunk's samples, `rows` of them, every lane side by side: a cubic lane
+  // sums its two calls; then FxDecay and FxHighPass, or FxResonator and FxFade; and the peak.
+  // Two vectors at a time: their chains keep the processor busy, and their running values fit
+  // in its registers.
+  [[gnu::always_inline]] void Effects(int32_t rows) {
+    constexpr int kBlock = G < 2 ? G : 2;
+    static_assert(G % kBlock == 0);
+    for (int g0 = 0; g0 < G; g0 += kBlock)
+      EffectBlock<kBlock>(g0, rows);
   }
+
+  // Vectors g0 .. g0 + B - 1. Rows that every lane of them has run without masks.
+  template <int B>
+  [[gnu::always_inline]] void EffectBlock(int g0, int32_t rows) {
+    EffectState<B> st;
+    int32_t every = rows;
+    for (int g = 0; g < B; ++g) {
+      const int l0 = W * (g0 + g);
+      st.decay[g] = {LoadVec<D>(factor + l0), LoadVec<D>(gain + l0)};
+      st.highPass[g] = {LoadVec<D>(pole + l0), LoadVec<D>(lp + l0)};
+      st.resonator[g] = {LoadVec<D>(d + l0), LoadVec<D>(feedback + l0), LoadVec<D>(mix + l0),
+                         LoadVec<D>(ra + l0), LoadVec<D>(rb + l0)};
+      st.top[g] = LoadVec<F>(peak + l0);
+      st.sum[g] = LoadVec<I>(twice + l0);
+      st.ring[g] = LoadVec<I>(resonant + l0);
+      st.n[g] = LoadVec<I>(samples + l0);
+      st.n64[g] = Widen<D>(st.n[g]);
+      st.from[g] = LoadVec<I>(rendered + l0);
+      st.in[g] = LoadVec<I>(fadeIn + l0);
+      st.ending[g] = LoadVec<I>(fadeOut + l0);
+      st.len[g] = LoadVec<I>(length + l0);
+      st.anyTwice[g] = st.anyTone[g] = st.anyRing[g] = st.fades[g] = false;
+      st.allTwice[g] = st.allRing[g] = true;
+      for (int l = l0; l < l0 + W; ++l) {
+        every = std::min(every, samples[l]);
+        if (!active[l]) continue;
+        st.anyTwice[g] = st.anyTwice[g] || twice[l];
+        st.allTwice[g] = st.allTwice[g] && twice[l];
+        st.anyTone[g] = st.anyTone[g] || !resonant[l];
+        st.anyRing[g] = st.anyRing[g] || resonant[l];
+        st.allRing[g] = st.allRing[g] && resonant[l];
+        const int32_t last = rendered[l] + samples[l] - 1;
+        st.fades[g] = st.fades[g] ||
+                      (resonant[l] && (rendered[l] < fadeIn[l] || length[l] - last <= fadeOut[l]));
+      }
+    }
+    // Only the chains some lane of the block runs, so that their running values stay in registers.
+    bool tone = false;
+    bool ring = false;
+    for (int g = 0; g < B; ++g) {
+      tone = tone || st.anyTone[g];
+      ring = ring || st.anyRing[g];
+    }
+    if (!ring) {
+      EffectRows<false, true, false>(0, every, g0, st);
+      EffectRows<true, true, false>(every, rows, g0, st);
+    } else if (!tone) {
+      EffectRows<false, false, true>(0, every, g0, st);
+      EffectRows<true, false, true>(every, rows, g0, st);
+    } else {
+      EffectRows<false, true, true>(0, every, g0, st);
+      EffectRows<true, true, true>(every, rows, g0, st);
+    }
+    for (int g = 0; g < B; ++g) {
+      const int l0 = W * (g0 + g);
+      StoreVec(gain + l0, st.decay[g].g);
+      StoreVec(lp + l0, st.highPass[g].lp);
+      StoreVec(ra + l0, st.resonator[g].a);
+      StoreVec(rb + l0, st.resonator[g].b);
+      StoreVec(peak + l0, st.top[g]);
+    }
+  }
+
+  template <bool kMasked, bool kTone, bool kRing, int B>
+  [[gnu::always_inline]] void EffectRows(int32_t from, int32_t to, int g0, EffectState<B>& st) {
+    for (int32_t i = from; i < to; ++i) {
+#pragma GCC unroll 4
+      for (int g = 0; g < B; ++g) {
+        const int l0 = W * (g0 + g);
+        // The oscillator's output for the sample: two calls summed, or one.
+        F v;
+        if (st.allTwice[g]) {
+          v = Narrow<F>(Widen<D>(LoadVec<F>(wave.osc[2 * i] + l0)) +
+                        Widen<D>(LoadVec<F>(wave.osc[2 * i + 1] + l0)));
+        } else {
+          v = LoadVec<F>(wave.osc[i] + l0);
+          if (st.anyTwice[g]) {
+            const F pair = Narrow<F>(Widen<D>(LoadVec<F>(wave.osc[2 * i] + l0)) +
+                                     Widen<D>(LoadVec<F>(wave.osc[2 * i + 1] + l0)));
+            v = st.sum[g] ? pair : v;
+          }
+        }
+        const M keep = st.n64[g] > static_cast<double>(i);
+        F y = v;
+        if (kTone && st.anyTone[g]) {
+          Decay<D>& decay = st.decay[g];
+          HighPass<D>& highPass = st.highPass[g];
+          const D gain0 = decay.g;
+          const D lp0 = highPass.lp;
+          y = Narrow<F>(highPass(Widen<D>(Narrow<F>(decay(Widen<D>(v))))));
+          if constexpr (kMasked) {
+            decay.g = keep ? decay.g : gain0;
+            highPass.lp = keep ? highPass.lp : lp0;
+          }
+        }
+        if (kRing && st.anyRing[g]) {
+          Resonator<D>& resonator = st.resonator[g];
+          const D a0 = resonator.a;
+          const D b0 = resonator.b;
+          F r = Narrow<F>(resonator(Widen<D>(v)));
+          if constexpr (kMasked) {
+            resonator.a = keep ? resonator.a : a0;
+            resonator.b = keep ? resonator.b : b0;
+          }
+          if (st.fades[g]) {
+            const I j = st.from[g] + i;
+            const I fromEnd = st.len[g] - j;
+            const F rising = Narrow<F>(Ramp(Widen<D>(r), Widen<D>(j), Widen<D>(st.in[g])));
+            r = j < st.in[g] ? rising : r;
+            const F falling =
+                Narrow<F>(Ramp(Widen<D>(r), Widen<D>(fromEnd), Widen<D>(st.ending[g])));
+            r = fromEnd <= st.ending[g] ? falling : r;
+          }
+          y = st.allRing[g] ? r : (st.ring[g] ? r : y);
+        }
+        const F louder = Louder(st.top[g], Magnitude(y));
+        if constexpr (kMasked) {
+          st.top[g] = st.n[g] > i ? louder : st.top[g];
+        } else {
+          st.top[g] = louder;
+        }
+        StoreVec(out[i] + l0, y);
+      }
+    }
+  }
+
+  // The chunk's samples of every live lane into its layer's buffer.
+  [[gnu::always_inline]] void CopyOut() {
+    if constexpr (kLanes == 1) {
+      if (active[0]) std::memcpy(job[0].out + rendered[0], out, samples[0] * sizeof(float));
+      return;
+    }
+    for (int g = 0; g < G; ++g) {
+      const int l0 = W * g;
+      int32_t whole = kChunk;  // samples every live lane of the group has
+      for (int l = l0; l < l0 + W; ++l) {
+        if (active[l]) whole = std::min(whole, samples[l]);
+      }
+      int32_t i0 = 0;
+      for (; i0 + W <= whole; i0 += W) {
+        F r[W];
+        for (int k = 0; k < W; ++k)
+          r[k] = LoadVec<F>(out[i0 + k] + l0);
+        Transpose<W>(r);
+        for (int k = 0; k < W; ++k) {
+          const int l = l0 + k;
+          if (active[l]) StoreVec(job[l].out + rendered[l] + i0, r[k]);
+        }
+      }
+      for (int l = l0; l < l0 + W; ++l) {
+        if (!active[l]) continue;
+        for (int32_t i = i0; i < samples[l]; ++i)
+          job[l].out[rendered[l] + i] = out[i][l];
+      }
+    }
+  }
+};
+
+// One chunk of every lane: the oscillator, the effects, the samples out. Always inlined into a
+// function compiled for the path.
+template <int W, int G>
+[[gnu::always_inline]] inline void RunChunk(Lanes<W, G>& s, int32_t samples) {
+  s.wave.Run();
+  s.Effects(samples);
+  s.CopyOut();
 }
 
-void RunPair(Lane& la, Lane& lb, int32_t chunk) {
-  switch (la.kind) {
-    case LayerKind::kCubic:
-      return RunPairWith<LayerKind::kCubic>(la, lb, chunk);
-    case LayerKind::kArc:
-      return RunPairWith<LayerKind::kArc>(la, lb, chunk);
-    default:
-      return RunPairWith<LayerKind::kBass>(la, lb, chunk);
+// The widths each path runs: vectors of W doubles, G of them so that their chains overlap.
+using Alone = Lanes<1, 1>;
+using ScalarLanes = Lanes<1, 4>;
+using Sse2Lanes = Lanes<2, 4>;
+using Avx2Lanes = Lanes<4, 4>;
+using Avx512Lanes = Lanes<8, 2>;
+
+void ChunkAlone(Alone& s, int32_t samples) {
+  RunChunk(s, samples);
+}
+void ChunkScalar(ScalarLanes& s, int32_t samples) {
+  RunChunk(s, samples);
+}
+void ChunkSse2(Sse2Lanes& s, int32_t samples) {
+  RunChunk(s, samples);
+}
+[[gnu::target("avx2")]] void ChunkAvx2(Avx2Lanes& s, int32_t samples) {
+  RunChunk(s, samples);
+}
+[[gnu::target("avx512f,avx512dq,avx512vl")]] void ChunkAvx512(Avx512Lanes& s, int32_t samples) {
+  RunChunk(s, samples);
+}
+
+template <int W, int G>
+void RunLanes(const std::function<bool(LayerJob&)>& next,
+              const std::function<void(const LayerJob&)>& done, SimdPath path,
+              void (*chunk)(Lanes<W, G>&, int32_t)) {
+  constexpr int kLanes = W * G;
+  auto lanes = std::make_unique<Lanes<W, G>>();
+  Lanes<W, G>& s = *lanes;
+  for (int l = 0; l < kLanes; ++l)
+    s.Idle(l);
+  // The next layer for a lane; one with no samples is done as it comes.
+  auto take = [&](LayerJob& job) {
+    while (next(job)) {
+      if (job.plan->kind == LayerKind::kDrum) {
+        throw std::invalid_argument("drum layers are rendered from the sample bank, not in lanes");
+      }
+      if (job.plan->len > 0) return true;
+      done(job);
+    }
+    return false;
+  };
+  LayerJob job;
+  while (true) {
+    // Each live lane runs a chunk, or what is left of its layer. A lane without a layer asks
+    // for one; when there is none for now, it waits idle and asks again after the next chunk:
+    // the lanes that run finish their layers, which makes room for more.
+    int32_t samples = 0;
+    bool asked = false;
+    for (int l = 0; l < kLanes; ++l) {
+      if (!s.active[l]) {
+        if (asked || !take(job)) {
+          asked = true;  // one refusal a chunk is enough
+          continue;
+        }
+        s.Start(l, job);
+      }
+      const int32_t n = std::min(kChunk, s.length[l] - s.rendered[l]);
+      s.samples[l] = n;
+      s.wave.Plan(l, s.twice[l] ? 2 * n : n, path);
+      samples = std::max(samples, n);
+    }
+    if (samples == 0) break;
+    chunk(s, samples);
+    for (int l = 0; l < kLanes; ++l) {
+      if (!s.active[l]) continue;
+      s.rendered[l] += s.samples[l];
+      s.wave.MoveOn(l);
+      if (s.rendered[l] < s.length[l]) continue;
+      s.Finish(l, path);
+      done(s.job[l]);
+      s.Idle(l);
+    }
   }
 }
 
@@ -182,38 +367,28 @@ void RunPair(Lane& la, Lane& lb, int32_t chunk) {
 
 void RenderLayersInLanes(const std::function<bool(LayerJob&)>& next,
                          const std::function<void(const LayerJob&)>& done, SimdPath path) {
-#ifndef QUOM_WITHOUT_WIDE_LANES  // the fuzzing build, compiled by Clang, leaves them out
-  if (path == SimdPath::kAvx512) return RenderLayersWide(next, done);
-#endif
-  Lane lanes[2];
-  bool active[2] = {};
-  LayerJob job;
-  for (int k = 0; k < 2 && next(job); ++k) {
-    lanes[k].Start(job);
-    active[k] = true;
+  switch (path) {
+    case SimdPath::kScalar:
+      return RunLanes(next, done, path, ChunkScalar);
+    case SimdPath::kSse2:
+      return RunLanes(next, done, path, ChunkSse2);
+    case SimdPath::kAvx2:
+      return RunLanes(next, done, path, ChunkAvx2);
+    case SimdPath::kAvx512:
+      return RunLanes(next, done, path, ChunkAvx512);
   }
-  while (active[0] || active[1]) {
-    // Run the live lanes up to the nearest layer end (or a chunk).
-    int32_t chunk = kChunk;
-    for (int k = 0; k < 2; ++k) {
-      if (active[k] && lanes[k].Left() < chunk) chunk = lanes[k].Left();
-    }
-    for (int k = 0; k < 2; ++k) {
-      if (active[k]) lanes[k].PrepareSteps(chunk, path);
-    }
-    if (active[0] && active[1]) {
-      RunPair(lanes[0], lanes[1], chunk);
-    } else {
-      RunOne(lanes[active[0] ? 0 : 1], chunk);
-    }
-    for (int k = 0; k < 2; ++k) {
-      if (!active[k] || lanes[k].Left() > 0) continue;
-      lanes[k].Finish(path);
-      done(lanes[k].job);
-      active[k] = next(job);
-      if (active[k]) lanes[k].Start(job);
-    }
-  }
+}
+
+void RenderLayerAlone(const LayerPlan& p, float* out, SimdPath path) {
+  bool taken = false;
+  RunLanes(
+      [&](LayerJob& job) {
+        if (taken) return false;
+        taken = true;
+        job = {&p, out, 0};
+        return true;
+      },
+      [](const LayerJob&) {}, path, ChunkAlone);
 }
 
 }  // namespace quom

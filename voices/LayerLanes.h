@@ -1,9 +1,10 @@
-// Renders tonal layers several at a time on one thread.
+// The fast renderer of tonal layers: several at a time on one thread, one in each lane of the
+// vectors of the chosen instruction set, or one alone.
 //
-// One layer's oscillator is a chain of dependent operations (the phase, the smoothing sweep,
-// the decay and high-pass states), so a single layer leaves most of the processor idle. Lanes
-// run two layers side by side in one loop, each with its own state; with AVX-512, sixteen run in
-// the lanes of vectors instead. The bits of every layer are those of RenderLayerFast.
+// One layer's oscillator is a chain of dependent operations (the phase, the smoothing sweep, the
+// decay and high-pass states), so a single layer leaves most of the processor idle. The lanes run
+// as many layers side by side as the path's vectors hold, each with its own state, and give every
+// layer the bits of RenderLayerLiteral.
 #pragma once
 
 #include <cstddef>
@@ -20,18 +21,16 @@ struct LayerJob {
   size_t index = 0;                 // the caller's tag
 };
 
-// Takes jobs from `next` (false when there are no more) and renders them, calling `done` for
-// each as soon as it is finished; jobs finish in any order.
-// `path` picks the vector instructions (and registers) the lanes may use; every path gives the
-// same bits.
+// Takes jobs from `next` (false when there are none for now) and renders them, calling `done` for
+// each as soon as it is finished; jobs finish in any order. A lane left without a job asks again
+// after the next chunk of the others, and the call returns once `next` has nothing and every lane
+// is done. `path` picks the vector instructions (and so the number of lanes); every path gives
+// the same bits. Throws std::invalid_argument for a drum layer.
 void RenderLayersInLanes(const std::function<bool(LayerJob&)>& next,
                          const std::function<void(const LayerJob&)>& done,
                          SimdPath path = BestSimdPath());
 
-// Tonal layers sixteen at a time in the lanes of AVX-512 vectors (the processor must have it);
-// drum layers and oscillators far above the keyboard are rendered alone as they come. The same
-// bits as RenderLayerFast.
-void RenderLayersWide(const std::function<bool(LayerJob&)>& next,
-                      const std::function<void(const LayerJob&)>& done);
+// One tonal layer alone: the lanes with a single lane, the vibrato on `path`.
+void RenderLayerAlone(const LayerPlan& p, float* out, SimdPath path = BestSimdPath());
 
 }  // namespace quom

@@ -9,7 +9,6 @@
 #include "base/Rounding.h"
 #include "base/SampleRate.h"
 #include "units/modFX.h"
-#include "voices/LayerStages.h"
 #include "voices/modSamples.h"
 
 namespace quom {
@@ -121,7 +120,7 @@ void RenderDrum(const LayerPlan& p, const modSamples& s, float* out, SimdPath pa
     if (path == SimdPath::kScalar) {
       FxFade(out, n, fadeIn, fadeOut);
     } else {
-      stages::FadeBuffer(out, n, fadeIn, fadeOut, path);
+      FadeBuffer(out, n, fadeIn, fadeOut, path);
     }
   };
   const DrumSound* sound = DrumSoundOf(p.drumNote);

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
+
+#include "base/modTools.h"
 
 namespace quom {
 namespace {
@@ -118,6 +122,33 @@ TEST(Effects, OnlyTheFirstNSamplesAreTouched) {
   FxNormalize(none.data(), 0, 0.1f);
   FxDecay(none.data(), 0, 0.5);
   EXPECT_EQ(none[0], kGuard);
+}
+
+TEST(ScaleAndFade, NormaliseThenFadeOnEveryPath) {
+  modTools t;
+  RndSeed(t, 5);
+  // Lengths around the fades, overlapping fades, fades longer than the buffer, a silent buffer.
+  const int32_t lengths[] = {1, 7, 49, 50, 51, 99, 5000, 5050, 6049, 6050, 6051, 12345};
+  for (int32_t n : lengths) {
+    std::vector<float> source(n);
+    for (float& v : source)
+      v = static_cast<float>(RndBrown(t));
+    for (bool silent : {false, true}) {
+      if (silent) std::fill(source.begin(), source.end(), 0.0f);
+      Peak peak;
+      for (float v : source)
+        peak(v);
+      std::vector<float> reference = source;
+      FxNormalize(reference.data(), n, 0.1f);
+      FxFade(reference.data(), n, 50, 6000);
+      for (SimdPath path : AvailableSimdPaths()) {
+        std::vector<float> out = source;
+        ScaleAndFade(out.data(), n, peak, 0.1f, 50, 6000, path);
+        ASSERT_EQ(std::memcmp(out.data(), reference.data(), n * sizeof(float)), 0)
+            << "n " << n << " on " << SimdPathName(path);
+      }
+    }
+  }
 }
 
 }  // namespace
