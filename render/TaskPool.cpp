@@ -8,6 +8,14 @@
 
 namespace quom {
 
+namespace {
+
+// How many times an idle worker, or a waiter whose group's last tasks are running, yields before
+// it sleeps.
+constexpr int kIdleSpins = 200;
+
+}  // namespace
+
 TaskPool::TaskPool(int threads) {
   const int n = std::max(1, threads);
   workers_.reserve(static_cast<size_t>(n));
@@ -34,6 +42,15 @@ TaskPool::~TaskPool() {
 void TaskPool::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (true) {
+    if (queue_.empty() && !closing_) {
+      // Stages that queue many short groups (the reverb's rounds) queue the next within
+      // microseconds: look for it a while before sleeping, which would cost a wake-up.
+      const uint64_t seen = submitted_.load(std::memory_order_relaxed);
+      lock.unlock();
+      for (int i = 0; i < kIdleSpins && submitted_.load(std::memory_order_relaxed) == seen; ++i)
+        std::this_thread::yield();
+      lock.lock();
+    }
     work_.wait(lock, [this] { return closing_ || !queue_.empty(); });
     if (queue_.empty()) return;  // closing, nothing left
     RunNext(lock, nullptr);
@@ -84,6 +101,7 @@ void TaskGroup::SubmitEach(int32_t count, std::function<void(int32_t)> task) {
     pending_ += count;
     pool_.queue_.push_back(
         {this, std::make_shared<const TaskPool::Task>(std::move(task)), 0, count});
+    pool_.submitted_.fetch_add(1, std::memory_order_relaxed);
   }
   if (count == 1) {
     pool_.work_.notify_one();
@@ -120,6 +138,7 @@ void TaskGroup::Wait(const std::function<void()>& tick, bool help) {
   using Clock = std::chrono::steady_clock;
   Clock::time_point due = Clock::now() + kTickPeriod;
   std::unique_lock<std::mutex> lock(pool_.mutex_);
+  int spins = 0;
   while (pending_ > 0) {
     if (tick && Clock::now() >= due) {
       lock.unlock();
@@ -136,6 +155,13 @@ void TaskGroup::Wait(const std::function<void()>& tick, bool help) {
       continue;
     }
     if (help && pool_.RunNext(lock, this)) continue;
+    if (spins < kIdleSpins) {  // the group's last tasks are running: they usually end soon
+      ++spins;
+      lock.unlock();
+      std::this_thread::yield();
+      lock.lock();
+      continue;
+    }
     if (tick) {
       pool_.done_.wait_until(lock, due);
     } else {

@@ -53,6 +53,7 @@ class TaskPool {
   std::deque<Entry> queue_;
   bool closing_ = false;
   std::vector<std::thread> workers_;
+  std::atomic<uint64_t> submitted_{0};  // groups of tasks queued so far
 };
 
 // Tasks waited for together. Destroying a group stops it and waits for its running tasks, so that

@@ -43,11 +43,13 @@ void ReverbStart(ReverbState& r, const ReverbTaps& taps, int32_t MixLen) {
 }
 
 int32_t FxReverb(modGen& g, ReverbState& r, int32_t count) {
-  const std::array<int32_t, kReverbTaps>& TapDelay = r.taps.TapDelay;
-  const std::array<float, kReverbTaps>& TapGain = r.taps.TapGain;
-  const std::array<float, kReverbTaps>& TapPan = r.taps.TapPan;
-  std::vector<float>& ReverbLine = r.ReverbLine;
-  std::vector<WetFrame>& WetBuf = r.WetBuf;
+  // Local copies of the taps and plain pointers to the buffers: the stores into the line and the
+  // wet buffer then cannot touch the taps, which stay in registers.
+  const std::array<int32_t, kReverbTaps> TapDelay = r.taps.TapDelay;
+  const std::array<float, kReverbTaps> TapGain = r.taps.TapGain;
+  const std::array<float, kReverbTaps> TapPan = r.taps.TapPan;
+  float* const ReverbLine = r.ReverbLine.data();
+  WetFrame* const WetBuf = r.WetBuf.data();
   float SendLp = r.SendLp;
   float TapIn = r.TapIn;
   int32_t LinePos = r.LinePos;
