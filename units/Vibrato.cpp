@@ -229,6 +229,7 @@ void StepsSse2(double base, double step, double inc, double* out, int32_t count,
 int Width(SimdPath path) {
   switch (path) {
     case SimdPath::kSse2:
+    case SimdPath::kSse4:
       return 2;
     case SimdPath::kAvx2:
       return 4;
@@ -258,6 +259,7 @@ void StepsRun(double base, double step, double inc, double* out, int32_t count, 
   if (rot.step != step || rot.width != width) FillRotations(rot, step, width);
   switch (path) {
     case SimdPath::kSse2:
+    case SimdPath::kSse4:
       StepsSse2(base, step, inc, out, count, rot);
       break;
     case SimdPath::kAvx2:

@@ -123,12 +123,14 @@ void ScaleAndFade(float* out, int32_t n, const Peak& peak, float target, int32_t
   const double s = silent ? 1.0 : peak.Scale(target);
   switch (path) {
     case SimdPath::kScalar:
+    case SimdPath::kNeon:
       for (int32_t j = 0; j < n; ++j) {
         const float v = silent ? out[j] : Single(out[j] * s);
         out[j] = Fade(v, j, n, fadeIn, fadeOut);
       }
       break;
     case SimdPath::kSse2:
+    case SimdPath::kSse4:
       ScaleAndFadeSse2(out, n, silent, s, fadeIn, fadeOut);
       break;
     case SimdPath::kAvx2:

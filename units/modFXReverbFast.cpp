@@ -206,9 +206,11 @@ void ReverbLapsStart(ReverbLaps& r, const ReverbTaps& taps, int32_t MixLen, Simd
   r.taps = SortTaps(taps);
   switch (path) {
     case SimdPath::kScalar:
+    case SimdPath::kNeon:
       r.line = LineScalar, r.wet = WetScalar;
       break;
     case SimdPath::kSse2:
+    case SimdPath::kSse4:
       r.line = LineSse2, r.wet = WetSse2;
       break;
     case SimdPath::kAvx2:

@@ -463,8 +463,10 @@ KernelChoice Choose(SimdPath path, int32_t width, int32_t height) {
   std::span<const KernelChoice> options;
   switch (path) {
     case SimdPath::kScalar:
+    case SimdPath::kNeon:
       return {0, 0, nullptr};
     case SimdPath::kSse2:
+    case SimdPath::kSse4:
       options = kSse2;
       break;
     case SimdPath::kAvx2:

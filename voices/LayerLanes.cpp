@@ -369,8 +369,10 @@ void RenderLayersInLanes(const std::function<bool(LayerJob&)>& next,
                          const std::function<void(const LayerJob&)>& done, SimdPath path) {
   switch (path) {
     case SimdPath::kScalar:
+    case SimdPath::kNeon:
       return RunLanes(next, done, path, ChunkScalar);
     case SimdPath::kSse2:
+    case SimdPath::kSse4:
       return RunLanes(next, done, path, ChunkSse2);
     case SimdPath::kAvx2:
       return RunLanes(next, done, path, ChunkAvx2);
