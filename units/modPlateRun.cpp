@@ -26,27 +26,24 @@
 // does the same IEEE operations in the same order as PlateStep, with no fused multiply-add, so
 // every vector width gives the same bits.
 #include <cstdint>
-#include <span>
+#include <utility>
 #include <vector>
 
-#include "base/VectorTypes.h"
+#include "base/Dispatch.h"
+#include "base/LaneVectors.h"
 #include "units/modPlate.h"
 
 namespace quom {
 namespace {
 
-// Lanes s .. s + w - 1 of the concatenation a:b.
-template <int S>
-[[gnu::always_inline]] inline D2 Window(D2 a, D2 b) {
-  return __builtin_shuffle(a, b, I2{S, S + 1});
+// Lanes S .. S + w - 1 of the concatenation a:b of two w-lane vectors.
+template <int S, typename V, std::size_t... J>
+[[gnu::always_inline]] inline V Window(const V& a, const V& b, std::index_sequence<J...>) {
+  return __builtin_shufflevector(a, b, static_cast<int>(S + J)...);
 }
-template <int S>
-[[gnu::always_inline]] inline D4 Window(D4 a, D4 b) {
-  return __builtin_shuffle(a, b, I4{S, S + 1, S + 2, S + 3});
-}
-template <int S>
-[[gnu::always_inline]] inline D8 Window(D8 a, D8 b) {
-  return __builtin_shuffle(a, b, I8{S, S + 1, S + 2, S + 3, S + 4, S + 5, S + 6, S + 7});
+template <int S, typename V>
+[[gnu::always_inline]] inline V Window(const V& a, const V& b) {
+  return Window<S>(a, b, std::make_index_sequence<sizeof(V) / sizeof(double)>());
 }
 
 constexpr double kRattleBounce = -0.5;
@@ -130,10 +127,11 @@ struct SkewedPlate {
   }
 };
 
-template <typename V, int N>
+// The sweep of N vectors of kW lanes per slot.
+template <int kW, int N>
 struct Kernel {
-  static constexpr int kW = sizeof(V) / sizeof(double);  // lanes per vector
-  static constexpr int L = N * kW;                       // lanes per slot
+  static constexpr int L = N * kW;  // lanes per slot
+  using V = typename LaneVec<kW>::D;
   using M = decltype(V{} < V{});
 
   SkewedPlate& s;
@@ -144,7 +142,7 @@ struct Kernel {
   M lane[N];      // the lane each element holds
   M oneLane[kW];  // element e alone set
 
-  Kernel(SkewedPlate& plate, double keepShare, double spreadShare)
+  [[gnu::always_inline]] Kernel(SkewedPlate& plate, double keepShare, double spreadShare)
       : s(plate), W(plate.W), BW(plate.BW), keep(keepShare), spread(spreadShare) {
     for (int k = 0; k < N; ++k) {
       for (int j = 0; j < kW; ++j)
@@ -413,92 +411,61 @@ struct Kernel {
   }
 };
 
-struct RunArgs {
-  SkewedPlate& s;
-  int32_t steps;
-  double keep, spread, th;
-  double* out;
-  int32_t count;
-};
-
-template <typename V, int N>
-[[gnu::always_inline]] inline void RunWith(const RunArgs& a) {
-  Kernel<V, N> kernel(a.s, a.keep, a.spread);
-  kernel.Run(a.steps, a.th, a.out, a.count);
+// The plate stepped by the kernel of kW x N lanes, if a slot of them fits: at most one cell of a
+// row (L <= W) and whole blocks of rows (L divides H; both are powers of two). Beyond W / 2 the
+// partly empty slots at both ends of a sweep and the lanes that wrap around took too large a share
+// on the bank's plates.
+template <int kW, int N>
+[[gnu::always_inline]] inline bool RunIfFits(modPlate& p, float threshold, double* out,
+                                             int32_t count) {
+  constexpr int32_t L = kW * N;
+  if (L > p.PlateWidth / 2 || L > p.PlateHeight) return false;
+  SkewedPlate s(p.PlateWidth, p.PlateHeight, kW, N);
+  s.Load(p);
+  Kernel<kW, N> kernel(s, p.PlateKeep, p.PlateSpread);
+  kernel.Run(p.PlateSteps, threshold, out, count);
+  s.Save(p);
+  return true;
 }
 
-void RunSse2x1(const RunArgs& a) {
-  RunWith<D2, 1>(a);
-}
-void RunSse2x2(const RunArgs& a) {
-  RunWith<D2, 2>(a);
-}
-[[gnu::target("avx2")]] void RunAvx2x1(const RunArgs& a) {
-  RunWith<D4, 1>(a);
-}
-[[gnu::target("avx2")]] void RunAvx2x2(const RunArgs& a) {
-  RunWith<D4, 2>(a);
-}
-[[gnu::target("avx512f,avx512dq")]] void RunAvx512x1(const RunArgs& a) {
-  RunWith<D8, 1>(a);
-}
-[[gnu::target("avx512f,avx512dq")]] void RunAvx512x2(const RunArgs& a) {
-  RunWith<D8, 2>(a);
-}
-
-struct KernelChoice {
-  int32_t w, vectors;  // lanes per vector, vectors per slot
-  void (*run)(const RunArgs&);
-};
-
-// The kernel of the path for a plate: the widest with L <= W / 2 and L <= H. A slot may hold
-// at most one cell of a row (L <= W) and whole blocks of rows (L divides H; both are powers of
-// two); beyond W / 2 the partly empty slots at both ends of a sweep and the lanes that wrap
-// around took too large a share on the bank's plates. Every plate has a kernel: W >= 4, H >= 2.
-KernelChoice Choose(SimdPath path, int32_t width, int32_t height) {
-  static const KernelChoice kSse2[] = {{2, 2, RunSse2x2}, {2, 1, RunSse2x1}};
-  static const KernelChoice kAvx2[] = {{4, 2, RunAvx2x2}, {4, 1, RunAvx2x1}, {2, 1, RunSse2x1}};
-  static const KernelChoice kAvx512[] = {
-      {8, 2, RunAvx512x2}, {8, 1, RunAvx512x1}, {4, 1, RunAvx2x1}, {2, 1, RunSse2x1}};
-  std::span<const KernelChoice> options;
-  switch (path) {
-    case SimdPath::kScalar:
-    case SimdPath::kNeon:
-      return {0, 0, nullptr};
-    case SimdPath::kSse2:
-    case SimdPath::kSse4:
-      options = kSse2;
-      break;
-    case SimdPath::kAvx2:
-      options = kAvx2;
-      break;
-    case SimdPath::kAvx512:
-      options = kAvx512;
-      break;
+// The widest kernel that fits, from vectors of kW lanes down: two vectors per slot at the
+// register's full width, else one, else one of half the width, and so on. Every plate has one
+// (W >= 4, H >= 2).
+template <int kFull, int kW>
+[[gnu::always_inline]] inline bool RunWidest(modPlate& p, float threshold, double* out,
+                                             int32_t count) {
+  if constexpr (kW == kFull) {
+    if (RunIfFits<kW, 2>(p, threshold, out, count)) return true;
   }
-  for (const KernelChoice& c : options) {
-    const int32_t lanes = c.w * c.vectors;
-    if (lanes <= width / 2 && lanes <= height) return c;
+  if (RunIfFits<kW, 1>(p, threshold, out, count)) return true;
+  if constexpr (kW > 2) {
+    return RunWidest<kFull, kW / 2>(p, threshold, out, count);
+  } else {
+    return false;
   }
-  return {0, 0, nullptr};
 }
+
+struct PlateKernel {
+  using Signature = void(modPlate&, float, double*, int32_t);
+
+  template <typename T>
+  [[gnu::always_inline]] static inline void Run(modPlate& p, float threshold, double* out,
+                                                int32_t count) {
+    if constexpr (T::kDoubles > 1) {
+      if (RunWidest<T::kDoubles, T::kDoubles>(p, threshold, out, count)) return;
+    }
+    for (int32_t n = 0; n < count; ++n)
+      out[n] = PlateStep(p, threshold);
+  }
+};
 
 }  // namespace
 
 void PlateRun(modPlate& p, float threshold, double* out, int32_t count, SimdPath path) {
   if (count <= 0) return;
-  const KernelChoice kernel = p.PlateDisp.empty() || p.PlateSteps < 1
-                                  ? KernelChoice{0, 0, nullptr}
-                                  : Choose(path, p.PlateWidth, p.PlateHeight);
-  if (!kernel.run) {
-    for (int32_t n = 0; n < count; ++n)
-      out[n] = PlateStep(p, threshold);
-    return;
-  }
-  SkewedPlate s(p.PlateWidth, p.PlateHeight, kernel.w, kernel.vectors);
-  s.Load(p);
-  kernel.run({s, p.PlateSteps, p.PlateKeep, p.PlateSpread, threshold, out, count});
-  s.Save(p);
+  // A plate without cells or steps only reads its pick-up cell: PlateStep does that.
+  if (p.PlateDisp.empty() || p.PlateSteps < 1) path = SimdPath::kScalar;
+  Dispatch<PlateKernel>(path, p, threshold, out, count);
 }
 
 }  // namespace quom
