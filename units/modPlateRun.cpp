@@ -157,7 +157,9 @@ struct Kernel {
   // The four-neighbour sums of slot t of array a (left, right, previous row, next row, rounded
   // in this order), given slots t - 1 and t + 1; the lanes of column 0 and the last column take
   // their left or right neighbour from slot t + W - 1 or t - W + 1 instead, and vector 0's upper
-  // and vector N - 1's lower neighbour shift in one lane from upFar and downFar.
+  // and vector N - 1's lower neighbour shift in one lane from upFar and downFar. kPhase is t % N
+  // when the caller knows it, else -1.
+  template <int kPhase>
   [[gnu::always_inline]] void Sums(const double* a, int32_t t, const V* prev, const V* next,
                                    V upFar, V downFar, V* sum) const {
     const double* slot = a + static_cast<ptrdiff_t>(t) * L;
@@ -175,8 +177,19 @@ struct Kernel {
         left[0] = lane[0] == r ? LoadVec<V>(slot + (W - 1) * L) : left[0];
         right[0] = lane[0] == r1 ? LoadVec<V>(slot - (W - 1) * L) : right[0];
       }
+    } else if constexpr (kPhase >= 0) {
+      // Each sits in one vector of the slot (t % N and t % N + 1, as W is a multiple of N), at a
+      // known element: one blend for each.
+      constexpr int kLeft = kPhase;
+      constexpr int kRight = (kPhase + 1) % N;
+      if (r < L) {
+        left[kLeft] = oneLane[r / N] ? LoadVec<V>(slot + (W - 1) * L + kLeft * kW) : left[kLeft];
+      }
+      if (r1 < L) {
+        right[kRight] =
+            oneLane[r1 / N] ? LoadVec<V>(slot - (W - 1) * L + kRight * kW) : right[kRight];
+      }
     } else {
-      // Each sits in one vector of the slot, at a known element: one blend for each.
       if (r < L) {
 #pragma GCC unroll 4
         for (int k = 0; k < N; ++k) {
@@ -215,10 +228,10 @@ struct Kernel {
   }
 
   // Acceleration of slot t, given the displacements of slots t - 1, t and t + 1.
-  template <bool kMasked>
+  template <bool kMasked, int kPhase = -1>
   [[gnu::always_inline]] void Accelerate(int32_t t, const V* dm, const V* d0, const V* dp) {
     V sum[N];
-    Sums(s.D, t, dm, dp, UpFar(s.D, t), DownFar(s.D, t), sum);
+    Sums<kPhase>(s.D, t, dm, dp, UpFar(s.D, t), DownFar(s.D, t), sum);
     double* v = s.V + static_cast<ptrdiff_t>(t) * L;
     const double* kk = s.K + static_cast<ptrdiff_t>(t) * L;
 #pragma GCC unroll 4
@@ -240,10 +253,10 @@ struct Kernel {
 
   // Smoothing of slot t and the displacement of its cells, given the velocities of slot t - 1
   // as smoothed (prev, which comes back holding slot t) and of slots t and t + 1 as accelerated.
-  template <bool kMasked>
+  template <bool kMasked, int kPhase = -1>
   [[gnu::always_inline]] void Smooth(int32_t t, V* prev, const V* v0, const V* vp) {
     V sum[N];
-    Sums(s.V, t, prev, vp, UpFar(s.V, t), DownFar(s.V, t), sum);
+    Sums<kPhase>(s.V, t, prev, vp, UpFar(s.V, t), DownFar(s.V, t), sum);
     double* v = s.V + static_cast<ptrdiff_t>(t) * L;
     double* d = s.D + static_cast<ptrdiff_t>(t) * L;
 #pragma GCC unroll 4
@@ -326,9 +339,39 @@ struct Kernel {
     damp = damp * kDampKeep;
   }
 
-  // Slots [from, to), every lane holding a cell: smoothing of t after the acceleration of t + W
-  // (kAhead: 0 none, 1 all lanes, 2 some), with row 0 copied out while t < W (kCopy). The
-  // neighbouring slots are carried from one slot to the next.
+  // Slot t of a sweep: smoothing of t after the acceleration of t + W (kAhead: 0 none, 1 all
+  // lanes, 2 some), with row 0 copied out while t < W (kCopy). The neighbouring slots are carried
+  // from one slot to the next in dm, d0, dp (displacements around t + W) and v0, vp (velocities
+  // of t and t + 1).
+  template <int kAhead, bool kCopy, int kPhase>
+  [[gnu::always_inline]] void SweepSlot(int32_t t, V* prev, V* dm, V* d0, V* dp, V* v0, V* vp) {
+    if (kAhead) {
+      LoadSlot(s.D, t + W + 1, dp);
+      Accelerate<kAhead == 2, kPhase>(t + W, dm, d0, dp);
+#pragma GCC unroll 4
+      for (int k = 0; k < N; ++k) {
+        dm[k] = d0[k];
+        d0[k] = dp[k];
+      }
+    }
+    LoadSlot(s.V, t + 1, vp);
+    Smooth<false, kPhase>(t, prev, v0, vp);
+#pragma GCC unroll 4
+    for (int k = 0; k < N; ++k)
+      v0[k] = vp[k];
+    if (kCopy) CopyFirstRow(t);
+  }
+
+  template <int kAhead, bool kCopy, std::size_t... P>
+  [[gnu::always_inline]] void SweepGroup(int32_t t, V* prev, V* dm, V* d0, V* dp, V* v0, V* vp,
+                                         std::index_sequence<P...>) {
+    (SweepSlot<kAhead, kCopy, static_cast<int>(P)>(t + static_cast<int32_t>(P), prev, dm, d0, dp,
+                                                   v0, vp),
+     ...);
+  }
+
+  // Slots [from, to), every lane holding a cell, N at a time from a multiple of N on, so that
+  // the vectors holding column 0 and the last column are known at compile time.
   template <int kAhead, bool kCopy>
   [[gnu::always_inline]] void Sweep(int32_t from, int32_t to, V* prev) {
     V dm[N], d0[N], dp[N], v0[N], vp[N];
@@ -337,23 +380,15 @@ struct Kernel {
       LoadSlot(s.D, from + W, d0);
     }
     LoadSlot(s.V, from, v0);
-    for (int32_t t = from; t < to; ++t) {
-      if (kAhead) {
-        LoadSlot(s.D, t + W + 1, dp);
-        Accelerate<kAhead == 2>(t + W, dm, d0, dp);
-#pragma GCC unroll 4
-        for (int k = 0; k < N; ++k) {
-          dm[k] = d0[k];
-          d0[k] = dp[k];
-        }
-      }
-      LoadSlot(s.V, t + 1, vp);
-      Smooth<false>(t, prev, v0, vp);
-#pragma GCC unroll 4
-      for (int k = 0; k < N; ++k)
-        v0[k] = vp[k];
-      if (kCopy) CopyFirstRow(t);
+    int32_t t = from;
+    if constexpr (N > 1) {
+      for (; t < to && t % N != 0; ++t)
+        SweepSlot<kAhead, kCopy, -1>(t, prev, dm, d0, dp, v0, vp);
+      for (; t + N <= to; t += N)
+        SweepGroup<kAhead, kCopy>(t, prev, dm, d0, dp, v0, vp, std::make_index_sequence<N>());
     }
+    for (; t < to; ++t)
+      SweepSlot<kAhead, kCopy, N == 1 ? 0 : -1>(t, prev, dm, d0, dp, v0, vp);
   }
 
   [[gnu::always_inline]] void Step(double th) {
@@ -428,13 +463,16 @@ template <int kW, int N>
   return true;
 }
 
-// The widest kernel that fits, from vectors of kW lanes down: two vectors per slot at the
+// The widest kernel that fits, from vectors of kW lanes down: four or two vectors per slot at the
 // register's full width, else one, else one of half the width, and so on. Every plate has one
 // (W >= 4, H >= 2).
 template <int kFull, int kW>
 [[gnu::always_inline]] inline bool RunWidest(modPlate& p, float threshold, double* out,
                                              int32_t count) {
   if constexpr (kW == kFull) {
+    // Four vectors to a slot halve the shuffles per cell again, but hold so many registers that
+    // they only pay where a slot takes at most a quarter of a row.
+    if (4 * kW <= p.PlateWidth / 4 && RunIfFits<kW, 4>(p, threshold, out, count)) return true;
     if (RunIfFits<kW, 2>(p, threshold, out, count)) return true;
   }
   if (RunIfFits<kW, 1>(p, threshold, out, count)) return true;

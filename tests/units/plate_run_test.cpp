@@ -65,12 +65,14 @@ TEST(PlateRun, MatchesPlateStepOnTheBankPlates) {
 
 TEST(PlateRun, MatchesPlateStepOnOtherShapes) {
   // Shapes where a slot holds one block of rows, several, or the whole grid; narrow and wide;
-  // low thresholds, so that the rattle comes into play.
+  // low thresholds, so that the rattle comes into play. 64 x 16 and 128 x 32 give four vectors to
+  // a slot at the two widest widths.
   const Shape shapes[] = {
       {1, 4, 2, 0.3, 0.001, 0.5, 0.01f, 3000},   {2, 8, 4, 0.3, 0.002, 0.6, 0.02f, 3000},
       {1, 16, 8, 0.5, 0.001, 0.4, 0.05f, 2000},  {2, 64, 16, 0.4, 0.0005, 0.3, 0.1f, 600},
       {1, 4, 64, 0.35, 0.0003, 0.7, 0.2f, 2000}, {2, 32, 4, 0.45, 0.001, 0.5, 0.05f, 1500},
       {1, 128, 2, 0.5, 0.001, 0.5, 0.05f, 800},  {2, 16, 32, 0.2, 0.0001, 0.9, 0.1f, 1500},
+      {1, 128, 32, 0.5, 0.001, 0.5, 0.05f, 400},
   };
   for (const Shape& s : shapes)
     EXPECT_GT(ExpectSameAsPlateStep(s, 0.75), 0) << s.width << "x" << s.height;
