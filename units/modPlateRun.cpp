@@ -158,8 +158,8 @@ struct Kernel {
   // in this order), given slots t - 1 and t + 1; the lanes of column 0 and the last column take
   // their left or right neighbour from slot t + W - 1 or t - W + 1 instead, and vector 0's upper
   // and vector N - 1's lower neighbour shift in one lane from upFar and downFar. kPhase is t % N
-  // when the caller knows it, else -1.
-  template <int kPhase>
+  // when the caller knows it, else -1; kColumns false when the slot holds neither column.
+  template <int kPhase, bool kColumns = true>
   [[gnu::always_inline]] void Sums(const double* a, int32_t t, const V* prev, const V* next,
                                    V upFar, V downFar, V* sum) const {
     const double* slot = a + static_cast<ptrdiff_t>(t) * L;
@@ -172,7 +172,8 @@ struct Kernel {
       right[k] = next[k];
     }
     // Lane r holds column 0, lane r1 the last column (when they are lanes at all).
-    if constexpr (N == 1) {
+    if constexpr (!kColumns) {
+    } else if constexpr (N == 1) {
       if (r < L || r == W - 1) {
         left[0] = lane[0] == r ? LoadVec<V>(slot + (W - 1) * L) : left[0];
         right[0] = lane[0] == r1 ? LoadVec<V>(slot - (W - 1) * L) : right[0];
@@ -228,10 +229,10 @@ struct Kernel {
   }
 
   // Acceleration of slot t, given the displacements of slots t - 1, t and t + 1.
-  template <bool kMasked, int kPhase = -1>
+  template <bool kMasked, int kPhase = -1, bool kColumns = true>
   [[gnu::always_inline]] void Accelerate(int32_t t, const V* dm, const V* d0, const V* dp) {
     V sum[N];
-    Sums<kPhase>(s.D, t, dm, dp, UpFar(s.D, t), DownFar(s.D, t), sum);
+    Sums<kPhase, kColumns>(s.D, t, dm, dp, UpFar(s.D, t), DownFar(s.D, t), sum);
     double* v = s.V + static_cast<ptrdiff_t>(t) * L;
     const double* kk = s.K + static_cast<ptrdiff_t>(t) * L;
 #pragma GCC unroll 4
@@ -253,10 +254,10 @@ struct Kernel {
 
   // Smoothing of slot t and the displacement of its cells, given the velocities of slot t - 1
   // as smoothed (prev, which comes back holding slot t) and of slots t and t + 1 as accelerated.
-  template <bool kMasked, int kPhase = -1>
+  template <bool kMasked, int kPhase = -1, bool kColumns = true>
   [[gnu::always_inline]] void Smooth(int32_t t, V* prev, const V* v0, const V* vp) {
     V sum[N];
-    Sums<kPhase>(s.V, t, prev, vp, UpFar(s.V, t), DownFar(s.V, t), sum);
+    Sums<kPhase, kColumns>(s.V, t, prev, vp, UpFar(s.V, t), DownFar(s.V, t), sum);
     double* v = s.V + static_cast<ptrdiff_t>(t) * L;
     double* d = s.D + static_cast<ptrdiff_t>(t) * L;
 #pragma GCC unroll 4
@@ -343,11 +344,11 @@ struct Kernel {
   // lanes, 2 some), with row 0 copied out while t < W (kCopy). The neighbouring slots are carried
   // from one slot to the next in dm, d0, dp (displacements around t + W) and v0, vp (velocities
   // of t and t + 1).
-  template <int kAhead, bool kCopy, int kPhase>
+  template <int kAhead, bool kCopy, int kPhase, bool kColumns>
   [[gnu::always_inline]] void SweepSlot(int32_t t, V* prev, V* dm, V* d0, V* dp, V* v0, V* vp) {
     if (kAhead) {
       LoadSlot(s.D, t + W + 1, dp);
-      Accelerate<kAhead == 2, kPhase>(t + W, dm, d0, dp);
+      Accelerate<kAhead == 2, kPhase, kColumns>(t + W, dm, d0, dp);
 #pragma GCC unroll 4
       for (int k = 0; k < N; ++k) {
         dm[k] = d0[k];
@@ -355,23 +356,27 @@ struct Kernel {
       }
     }
     LoadSlot(s.V, t + 1, vp);
-    Smooth<false, kPhase>(t, prev, v0, vp);
+    Smooth<false, kPhase, kColumns>(t, prev, v0, vp);
 #pragma GCC unroll 4
     for (int k = 0; k < N; ++k)
       v0[k] = vp[k];
     if (kCopy) CopyFirstRow(t);
   }
 
-  template <int kAhead, bool kCopy, std::size_t... P>
+  template <int kAhead, bool kCopy, bool kColumns, std::size_t... P>
   [[gnu::always_inline]] void SweepGroup(int32_t t, V* prev, V* dm, V* d0, V* dp, V* v0, V* vp,
                                          std::index_sequence<P...>) {
-    (SweepSlot<kAhead, kCopy, static_cast<int>(P)>(t + static_cast<int32_t>(P), prev, dm, d0, dp,
-                                                   v0, vp),
+    (SweepSlot<kAhead, kCopy, static_cast<int>(P), kColumns>(t + static_cast<int32_t>(P), prev, dm,
+                                                             d0, dp, v0, vp),
      ...);
   }
 
   // Slots [from, to), every lane holding a cell, N at a time from a multiple of N on, so that
-  // the vectors holding column 0 and the last column are known at compile time.
+  // the vectors holding column 0 and the last column are known at compile time. A group of
+  // slots t .. t + N - 1 (r = t & (W - 1) onwards) holds column 0 where r < L and the last
+  // column where also r + N == W: most groups of a wide plate hold neither and skip the blends.
+  // (With two-lane vectors the second copy of the group costs more than the blends it saves.)
+  static constexpr bool kSkipColumns = kW >= 4;
   template <int kAhead, bool kCopy>
   [[gnu::always_inline]] void Sweep(int32_t from, int32_t to, V* prev) {
     V dm[N], d0[N], dp[N], v0[N], vp[N];
@@ -381,14 +386,19 @@ struct Kernel {
     }
     LoadSlot(s.V, from, v0);
     int32_t t = from;
-    if constexpr (N > 1) {
-      for (; t < to && t % N != 0; ++t)
-        SweepSlot<kAhead, kCopy, -1>(t, prev, dm, d0, dp, v0, vp);
-      for (; t + N <= to; t += N)
-        SweepGroup<kAhead, kCopy>(t, prev, dm, d0, dp, v0, vp, std::make_index_sequence<N>());
+    for (; t < to && t % N != 0; ++t)
+      SweepSlot<kAhead, kCopy, -1, true>(t, prev, dm, d0, dp, v0, vp);
+    for (; t + N <= to; t += N) {
+      const int32_t r = t & (W - 1);
+      if (kSkipColumns && r >= L && r != W - N) {
+        SweepGroup<kAhead, kCopy, false>(t, prev, dm, d0, dp, v0, vp,
+                                         std::make_index_sequence<N>());
+      } else {
+        SweepGroup<kAhead, kCopy, true>(t, prev, dm, d0, dp, v0, vp, std::make_index_sequence<N>());
+      }
     }
     for (; t < to; ++t)
-      SweepSlot<kAhead, kCopy, N == 1 ? 0 : -1>(t, prev, dm, d0, dp, v0, vp);
+      SweepSlot<kAhead, kCopy, -1, true>(t, prev, dm, d0, dp, v0, vp);
   }
 
   [[gnu::always_inline]] void Step(double th) {
