@@ -1,9 +1,13 @@
 // Master stage: level, envelope, gain and soft clip, one frame at a time.
 #include "units/modFXMaster.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
+#include "base/Dispatch.h"
+#include "base/LaneVectors.h"
 #include "base/Rounding.h"
 
 namespace quom {
@@ -43,6 +47,120 @@ inline int16_t SoftClipInline(float x) {
   return static_cast<int16_t>((value + kRoundMagic) - kRoundMagic);
 }
 
+// The envelope after one frame: one level for both channels, then a step towards it. The right
+// product is rounded to single before the comparison; the left one is taken as it is when it wins
+// or ties. Both candidates, then the choice by index: the level crosses the envelope too often
+// for a branch to be predicted.
+inline float NextEnvelope(float L, float R, float b) {
+  const double left = std::fabs(static_cast<double>(L)) * kMixToPcm;
+  const float right = Single(std::fabs(static_cast<double>(R)) * kMixToPcm);
+  const double e = left >= right ? left : right;
+  const float next[2] = {Single(e * kRelease + b * static_cast<double>(kReleaseKeep)),
+                         Single(e * kAttack + b * static_cast<double>(kAttackKeep))};
+  return next[e > b];
+}
+
+// The master's work after the envelope, on W frames at once (W = 1: plain scalars): the gain of
+// envelope b, both channels scaled and clipped, each operation the one SoftClipInline and
+// FxMasterFrames do, so the bits are theirs.
+template <int W>
+struct MasterLanes {
+  using D = typename LaneVec<W>::D;
+  using F = typename LaneVec<W>::F;
+  using I = typename LaneVec<W>::I;
+
+  [[gnu::always_inline]] static inline D Gain(const F& b) {
+    const D bd = Widen<D>(b);
+    const D limit = kTargetLevel / bd;  // both quotients, then the one that applies
+    const D lift = kLiftNumerator / (bd + kLiftOffset);
+    return Widen<D>(Narrow<F>(bd > static_cast<double>(kTargetLevel) ? limit : lift));
+  }
+
+  // SoftClipInline, with the knee's two sides computed for every lane and selected.
+  [[gnu::always_inline]] static inline I Clip(const F& x) {
+    constexpr double kInf = __builtin_inf();
+    const D xd = Widen<D>(x);
+    const D up = xd - kKnee;
+    const D down = -kKnee - xd;
+    const D bentUp =
+        up == kInf ? kKnee + kHeadroom + D{} : kKnee + kHeadroom * up / (up + kHeadroom);
+    const D bentDown =
+        down == kInf ? -kKnee - kHeadroom + D{} : -kKnee - kHeadroom * down / (down + kHeadroom);
+    D value = xd > kKnee ? bentUp : (xd < -kKnee ? bentDown : xd);
+    value = value != value ? D{} + 0.0 : value;  // NaN falls through both tests
+    return Narrow<I>((value + kRoundMagic) - kRoundMagic);
+  }
+
+  // Frames of L and R, scaled by the gain u and clipped.
+  [[gnu::always_inline]] static inline void Frames(const F& L, const F& R, const D& u, I& outL,
+                                                   I& outR) {
+    outL = Clip(Narrow<F>(Widen<D>(L) * kMixToPcm * u));
+    outR = Clip(Narrow<F>(Widen<D>(R) * kMixToPcm * u));
+  }
+};
+
+// W frames of PCM: 2W values as 32-bit lanes, then as the 16-bit samples.
+template <int W>
+struct PcmLanes {
+  typedef int32_t Pair __attribute__((vector_size(8 * W)));
+  typedef int16_t Out __attribute__((vector_size(4 * W)));
+  typedef float Floats __attribute__((vector_size(8 * W)));  // two vectors of W floats
+};
+
+template <int W, std::size_t... J>
+[[gnu::always_inline]] inline void StoreInterleaved(int16_t* pcm, const typename LaneVec<W>::I& l,
+                                                    const typename LaneVec<W>::I& r,
+                                                    std::index_sequence<J...>) {
+  using Pair = typename PcmLanes<W>::Pair;
+  using Out = typename PcmLanes<W>::Out;
+  const Pair both = __builtin_shufflevector(l, r, static_cast<int>(J / 2 + (J % 2) * W)...);
+  StoreVec(pcm, __builtin_convertvector(both, Out));
+}
+
+// Channel C (0 = L, 1 = R) of W frames from the 3 * W floats at `frames`.
+template <int W, int C, std::size_t... J>
+[[gnu::always_inline]] inline typename LaneVec<W>::F Channel(const float* frames,
+                                                             std::index_sequence<J...>) {
+  using F = typename LaneVec<W>::F;
+  using Two = typename PcmLanes<W>::Floats;
+  const F a = LoadVec<F>(frames), b = LoadVec<F>(frames + W), c = LoadVec<F>(frames + 2 * W);
+  const Two ab = __builtin_shufflevector(a, b, static_cast<int>(J)..., static_cast<int>(W + J)...);
+  const Two cc = __builtin_shufflevector(c, c, static_cast<int>(J)..., static_cast<int>(J)...);
+  // Lane 3j + C lies in ab below 2W and in cc's first half from there: the same index either way.
+  return __builtin_shufflevector(ab, cc, static_cast<int>(3 * J + C)...);
+}
+
+// The clipped PCM of n frames from the envelope after each of them.
+struct MasterKernel {
+  using Signature = void(const MixFrame*, const float*, int16_t*, int32_t);
+
+  template <typename T>
+  [[gnu::always_inline]] static inline void Run(const MixFrame* bus, const float* b, int16_t* pcm,
+                                                int32_t n) {
+    constexpr int W = T::kDoubles;
+    int32_t i = 0;
+    if constexpr (W > 1) {
+      using L = MasterLanes<W>;
+      using F = typename L::F;
+      using I = typename L::I;
+      constexpr auto lanes = std::make_index_sequence<W>();
+      for (; i + W <= n; i += W) {
+        const float* frames = reinterpret_cast<const float*>(bus + i);
+        I l, r;
+        L::Frames(Channel<W, 0>(frames, lanes), Channel<W, 1>(frames, lanes),
+                  L::Gain(LoadVec<F>(b + i)), l, r);
+        StoreInterleaved<W>(pcm + 2 * i, l, r, std::make_index_sequence<2 * W>());
+      }
+    }
+    for (; i < n; ++i) {
+      int32_t l, r;
+      MasterLanes<1>::Frames(bus[i].L, bus[i].R, MasterLanes<1>::Gain(b[i]), l, r);
+      pcm[2 * i] = static_cast<int16_t>(l);
+      pcm[2 * i + 1] = static_cast<int16_t>(r);
+    }
+  }
+};
+
 }  // namespace
 
 int16_t SoftClip(float x) {
@@ -65,20 +183,9 @@ void FxMasterFrames(const modGen& g, std::span<int16_t> PcmBuf, int32_t from, in
   }
   float b = envelope;
   for (int32_t i = from; i < to; ++i) {
-    const double L = g.MixBuf[i].L;
-    const double R = g.MixBuf[i].R;
-
-    // One level for both channels. The right product is rounded to single before the
-    // comparison; the left one is taken as it is when it wins or ties.
-    const double left = std::fabs(L) * kMixToPcm;
-    const float right = Single(std::fabs(R) * kMixToPcm);
-    const double e = left >= right ? left : right;
-
-    // Both candidates, then the choice by index: the level crosses the envelope too often for
-    // a branch to be predicted.
-    const float next[2] = {Single(e * kRelease + b * static_cast<double>(kReleaseKeep)),
-                           Single(e * kAttack + b * static_cast<double>(kAttackKeep))};
-    b = next[e > b];
+    const float L = g.MixBuf[i].L;
+    const float R = g.MixBuf[i].R;
+    b = NextEnvelope(L, R, b);
 
     const float u = b > kTargetLevel ? Single(kTargetLevel / static_cast<double>(b))
                                      : Single(kLiftNumerator / (b + kLiftOffset));
@@ -86,6 +193,29 @@ void FxMasterFrames(const modGen& g, std::span<int16_t> PcmBuf, int32_t from, in
     // (sample * 200000) * u, rounded to single before the clipper.
     PcmBuf[2 * static_cast<size_t>(i)] = SoftClipInline(Single(L * kMixToPcm * u));
     PcmBuf[2 * static_cast<size_t>(i) + 1] = SoftClipInline(Single(R * kMixToPcm * u));
+  }
+  envelope = b;
+}
+
+void FxMasterFramesFast(const modGen& g, std::span<int16_t> PcmBuf, int32_t from, int32_t to,
+                        float& envelope, SimdPath path) {
+  if (from < 0 || to > g.MixLen || from > to || PcmBuf.size() / 2 < static_cast<size_t>(to)) {
+    throw std::length_error("FxMasterFrames: frames outside the bus or PcmBuf");
+  }
+  // The envelope is a chain from frame to frame and stays scalar; a block of it is small enough to
+  // stay in the cache for the vector pass.
+  constexpr int32_t kBlock = 512;
+  auto* const kernel = PickKernel<MasterKernel>(path);
+  float levels[kBlock];
+  float b = envelope;
+  for (int32_t at = from; at < to; at += kBlock) {
+    const int32_t n = std::min(kBlock, to - at);
+    const MixFrame* bus = g.MixBuf.data() + at;
+    for (int32_t i = 0; i < n; ++i) {
+      b = NextEnvelope(bus[i].L, bus[i].R, b);
+      levels[i] = b;
+    }
+    kernel(bus, levels, PcmBuf.data() + 2 * static_cast<size_t>(at), n);
   }
   envelope = b;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 
+#include "base/Simd.h"
 #include "units/modGen.h"
 
 namespace quom {
@@ -27,5 +28,10 @@ void FxMaster(const modGen& g, std::span<int16_t> PcmBuf);
 // order over 0 .. MixLen give exactly FxMaster's result.
 constexpr float kMasterStartLevel = 22000.0f;
 void FxMasterFrames(const modGen& g, std::span<int16_t> PcmBuf, int32_t from, int32_t to, float& b);
+
+// FxMasterFrames with the kernels of `path`, to the same bits: the envelope a block of frames at a
+// time, then the gains and the clipper of the block in vectors.
+void FxMasterFramesFast(const modGen& g, std::span<int16_t> PcmBuf, int32_t from, int32_t to,
+                        float& b, SimdPath path);
 
 }  // namespace quom

@@ -62,7 +62,7 @@ LapTaps SortTaps(const ReverbTaps& taps) {
 
 // A double rounded to float and held as a double again: the rounding of a store into a float.
 template <typename D>
-[[gnu::always_inline]] inline D RoundF(D x) {
+[[gnu::always_inline]] inline D RoundF(const D& x) {
   using F = typename LaneVec<sizeof(D) / sizeof(double)>::F;
   return Widen<D>(Narrow<F>(x));
 }
