@@ -1,7 +1,6 @@
 // Master stage: level, envelope, gain and soft clip, one frame at a time.
 #include "units/modFXMaster.h"
 
-#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <utility>
@@ -31,7 +30,7 @@ constexpr float kRelease = static_cast<float>(1.0 / 8820.0);
 constexpr float kReleaseKeep = static_cast<float>(1.0 - 1.0 / 8820.0);
 
 // SoftClip, inlined into the master loop.
-inline int16_t SoftClipInline(float x) {
+[[gnu::always_inline]] inline int16_t SoftClipInline(float x) {
   const double xd = x;
   double value = xd;
   if (xd > kKnee) {
@@ -49,15 +48,22 @@ inline int16_t SoftClipInline(float x) {
 
 // The envelope after one frame: one level for both channels, then a step towards it. The right
 // product is rounded to single before the comparison; the left one is taken as it is when it wins
-// or ties. Both candidates, then the choice by index: the level crosses the envelope too often
-// for a branch to be predicted.
-inline float NextEnvelope(float L, float R, float b) {
+// or ties. The envelope is a chain from frame to frame: both candidates are formed side by side,
+// the choice is a lane select rather than a branch (the level crosses the envelope too often for
+// one to be predicted) and only the chosen one is rounded, which is choosing the rounded one.
+[[gnu::always_inline]] inline float NextEnvelope(float L, float R, float b) {
+  using D = LaneVec<2>::D;
   const double left = std::fabs(static_cast<double>(L)) * kMixToPcm;
   const float right = Single(std::fabs(static_cast<double>(R)) * kMixToPcm);
   const double e = left >= right ? left : right;
-  const float next[2] = {Single(e * kRelease + b * static_cast<double>(kReleaseKeep)),
-                         Single(e * kAttack + b * static_cast<double>(kAttackKeep))};
-  return next[e > b];
+  const double bd = b;
+  const D ee = D{e, e};
+  const D bb = D{bd, bd};
+  // Lane 0 the release step, lane 1 the attack step.
+  const D steps = ee * D{kRelease, kAttack} + bb * D{kReleaseKeep, kAttackKeep};
+  const D release = __builtin_shufflevector(steps, steps, 0, 0);
+  const D attack = __builtin_shufflevector(steps, steps, 1, 1);
+  return Single((ee > bb ? attack : release)[0]);
 }
 
 // The master's work after the envelope, on W frames at once (W = 1: plain scalars): the gain of
@@ -130,34 +136,62 @@ template <int W, int C, std::size_t... J>
   return __builtin_shufflevector(ab, cc, static_cast<int>(3 * J + C)...);
 }
 
-// The clipped PCM of n frames from the envelope after each of them.
+// One frame as the frame loop does it, the envelope b carried on.
+[[gnu::always_inline]] inline void MasterFrame(const MixFrame& f, int16_t* pcm, float& b) {
+  b = NextEnvelope(f.L, f.R, b);
+  const float u = b > kTargetLevel ? Single(kTargetLevel / static_cast<double>(b))
+                                   : Single(kLiftNumerator / (b + kLiftOffset));
+  // (sample * 200000) * u, rounded to single before the clipper.
+  pcm[0] = SoftClipInline(Single(f.L * kMixToPcm * u));
+  pcm[1] = SoftClipInline(Single(f.R * kMixToPcm * u));
+}
+
+// The PCM of n frames, carrying the envelope b. The envelope is a chain from frame to frame and
+// stays scalar; the gains and the clipper of each group of W frames go in vectors while the
+// chain runs on through the next group, so that they fill the chain's waiting time. Two lanes
+// gain less than the select of both sides of the knee costs: they keep the frame loop, whose
+// clipper bends only the samples beyond the knee.
 struct MasterKernel {
-  using Signature = void(const MixFrame*, const float*, int16_t*, int32_t);
+  using Signature = void(const MixFrame*, int16_t*, int32_t, float&);
 
   template <typename T>
-  [[gnu::always_inline]] static inline void Run(const MixFrame* bus, const float* b, int16_t* pcm,
-                                                int32_t n) {
+  [[gnu::always_inline]] static inline void Run(const MixFrame* bus, int16_t* pcm, int32_t n,
+                                                float& envelope) {
     constexpr int W = T::kDoubles;
+    float b = envelope;
     int32_t i = 0;
-    if constexpr (W > 1) {
+    if constexpr (W >= 4) {
       using L = MasterLanes<W>;
       using F = typename L::F;
       using I = typename L::I;
       constexpr auto lanes = std::make_index_sequence<W>();
+      alignas(64) float levels[2][W];  // the envelopes of this group and of the one before
       for (; i + W <= n; i += W) {
-        const float* frames = reinterpret_cast<const float*>(bus + i);
+        float* now = levels[(i / W) & 1];
+        for (int k = 0; k < W; ++k) {
+          b = NextEnvelope(bus[i + k].L, bus[i + k].R, b);
+          now[k] = b;
+        }
+        if (i > 0) {
+          const float* frames = reinterpret_cast<const float*>(bus + i - W);
+          const float* before = levels[((i / W) & 1) ^ 1];
+          I l, r;
+          L::Frames(Channel<W, 0>(frames, lanes), Channel<W, 1>(frames, lanes),
+                    L::Gain(LoadVec<F>(before)), l, r);
+          StoreInterleaved<W>(pcm + 2 * (i - W), l, r, std::make_index_sequence<2 * W>());
+        }
+      }
+      if (i > 0) {  // the last whole group
+        const float* frames = reinterpret_cast<const float*>(bus + i - W);
         I l, r;
         L::Frames(Channel<W, 0>(frames, lanes), Channel<W, 1>(frames, lanes),
-                  L::Gain(LoadVec<F>(b + i)), l, r);
-        StoreInterleaved<W>(pcm + 2 * i, l, r, std::make_index_sequence<2 * W>());
+                  L::Gain(LoadVec<F>(levels[((i / W) & 1) ^ 1])), l, r);
+        StoreInterleaved<W>(pcm + 2 * (i - W), l, r, std::make_index_sequence<2 * W>());
       }
     }
-    for (; i < n; ++i) {
-      int32_t l, r;
-      MasterLanes<1>::Frames(bus[i].L, bus[i].R, MasterLanes<1>::Gain(b[i]), l, r);
-      pcm[2 * i] = static_cast<int16_t>(l);
-      pcm[2 * i + 1] = static_cast<int16_t>(r);
-    }
+    for (; i < n; ++i)
+      MasterFrame(bus[i], pcm + 2 * i, b);
+    envelope = b;
   }
 };
 
@@ -182,18 +216,8 @@ void FxMasterFrames(const modGen& g, std::span<int16_t> PcmBuf, int32_t from, in
     throw std::length_error("FxMasterFrames: frames outside the bus or PcmBuf");
   }
   float b = envelope;
-  for (int32_t i = from; i < to; ++i) {
-    const float L = g.MixBuf[i].L;
-    const float R = g.MixBuf[i].R;
-    b = NextEnvelope(L, R, b);
-
-    const float u = b > kTargetLevel ? Single(kTargetLevel / static_cast<double>(b))
-                                     : Single(kLiftNumerator / (b + kLiftOffset));
-
-    // (sample * 200000) * u, rounded to single before the clipper.
-    PcmBuf[2 * static_cast<size_t>(i)] = SoftClipInline(Single(L * kMixToPcm * u));
-    PcmBuf[2 * static_cast<size_t>(i) + 1] = SoftClipInline(Single(R * kMixToPcm * u));
-  }
+  for (int32_t i = from; i < to; ++i)
+    MasterFrame(g.MixBuf[i], PcmBuf.data() + 2 * static_cast<size_t>(i), b);
   envelope = b;
 }
 
@@ -202,22 +226,8 @@ void FxMasterFramesFast(const modGen& g, std::span<int16_t> PcmBuf, int32_t from
   if (from < 0 || to > g.MixLen || from > to || PcmBuf.size() / 2 < static_cast<size_t>(to)) {
     throw std::length_error("FxMasterFrames: frames outside the bus or PcmBuf");
   }
-  // The envelope is a chain from frame to frame and stays scalar; a block of it is small enough to
-  // stay in the cache for the vector pass.
-  constexpr int32_t kBlock = 512;
-  auto* const kernel = PickKernel<MasterKernel>(path);
-  float levels[kBlock];
-  float b = envelope;
-  for (int32_t at = from; at < to; at += kBlock) {
-    const int32_t n = std::min(kBlock, to - at);
-    const MixFrame* bus = g.MixBuf.data() + at;
-    for (int32_t i = 0; i < n; ++i) {
-      b = NextEnvelope(bus[i].L, bus[i].R, b);
-      levels[i] = b;
-    }
-    kernel(bus, levels, PcmBuf.data() + 2 * static_cast<size_t>(at), n);
-  }
-  envelope = b;
+  Dispatch<MasterKernel>(path, g.MixBuf.data() + from,
+                         PcmBuf.data() + 2 * static_cast<size_t>(from), to - from, envelope);
 }
 
 }  // namespace quom

@@ -29,8 +29,8 @@ void FxMaster(const modGen& g, std::span<int16_t> PcmBuf);
 constexpr float kMasterStartLevel = 22000.0f;
 void FxMasterFrames(const modGen& g, std::span<int16_t> PcmBuf, int32_t from, int32_t to, float& b);
 
-// FxMasterFrames with the kernels of `path`, to the same bits: the envelope a block of frames at a
-// time, then the gains and the clipper of the block in vectors.
+// FxMasterFrames on the kernels of `path`, to the same bits: on wide vectors the gains and the
+// clipper of a group of frames are computed while the envelope runs on through the next group.
 void FxMasterFramesFast(const modGen& g, std::span<int16_t> PcmBuf, int32_t from, int32_t to,
                         float& b, SimdPath path);
 
