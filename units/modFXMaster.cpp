@@ -66,9 +66,9 @@ constexpr float kReleaseKeep = static_cast<float>(1.0 - 1.0 / 8820.0);
   return Single((ee > bb ? attack : release)[0]);
 }
 
-// The master's work after the envelope, on W frames at once (W = 1: plain scalars): the gain of
-// envelope b, both channels scaled and clipped, each operation the one SoftClipInline and
-// FxMasterFrames do, so the bits are theirs.
+// The master's work after the envelope, on W frames at once: the gain of envelope b, both
+// channels scaled and clipped, each operation the one MasterFrame and SoftClipInline do, so the
+// bits are theirs.
 template <int W>
 struct MasterLanes {
   using D = typename LaneVec<W>::D;
