@@ -64,7 +64,7 @@ void BM_ReverbByLaps(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ReverbByLaps)
-    ->ArgsProduct({{0, 1, 2, 3}, {1, 2}})
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {1, 2}})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();
@@ -79,6 +79,25 @@ void BM_Master(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_Master)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// range(0): the SimdPath value.
+void BM_MasterFast(benchmark::State& state) {
+  const auto path = static_cast<SimdPath>(state.range(0));
+  if (path != SimdPath::kScalar && BestSimdPath() < path) {
+    state.SkipWithError("path not available here");
+    return;
+  }
+  state.SetLabel(SimdPathName(path));
+  modGen g;
+  LoadPieceBus(g);
+  std::vector<int16_t> pcm(2 * static_cast<size_t>(kPieceFrames));
+  for (auto _ : state) {
+    float b = kMasterStartLevel;
+    FxMasterFramesFast(g, pcm, 0, g.MixLen, b, path);
+    benchmark::DoNotOptimize(pcm.data());
+  }
+}
+BENCHMARK(BM_MasterFast)->DenseRange(0, 4)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 }  // namespace quom

@@ -26,8 +26,9 @@ namespace {
 // at once. Blocks come in order; the bus is empty afterwards.
 class MasterConsumingBus {
  public:
-  explicit MasterConsumingBus(modGen& g)
+  MasterConsumingBus(modGen& g, SimdPath path)
       : g_(g),
+        path_(path),
         frames_(g.MixLen > 0 ? static_cast<size_t>(g.MixLen) : 0),
         busStart_(reinterpret_cast<uintptr_t>(g.MixBuf.data())),
         released_((busStart_ + kHugePageBytes - 1) & ~(kHugePageBytes - 1)) {  // whole pages only
@@ -40,7 +41,8 @@ class MasterConsumingBus {
       throw std::logic_error("master stage: bus frames out of order");
     }
     pcm_.resize(2 * to);
-    FxMasterFrames(g_, pcm_, static_cast<int32_t>(from), static_cast<int32_t>(to), envelope_);
+    FxMasterFramesFast(g_, pcm_, static_cast<int32_t>(from), static_cast<int32_t>(to), envelope_,
+                       path_);
     // Whole huge pages of the bus at a time, so that none is split to free part of it.
     const uintptr_t done = (busStart_ + to * sizeof(MixFrame)) & ~(kHugePageBytes - 1);
     if (done > released_) {
@@ -65,6 +67,7 @@ class MasterConsumingBus {
 
  private:
   modGen& g_;
+  SimdPath path_;
   size_t frames_;
   uintptr_t busStart_;
   uintptr_t released_;
@@ -116,7 +119,7 @@ std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes, Stage
     return PcmBuf;
   }
 
-  MasterConsumingBus master(e.gen);
+  MasterConsumingBus master(e.gen, options.simd);
   if (observer && observer->ReadsBusAfterReverb()) {
     FxReverb(e, *pool, options.simd);
     observer->ReverbAdded(e);

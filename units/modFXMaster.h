@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 
+#include "base/Simd.h"
 #include "units/modGen.h"
 
 namespace quom {
@@ -27,5 +28,10 @@ void FxMaster(const modGen& g, std::span<int16_t> PcmBuf);
 // order over 0 .. MixLen give exactly FxMaster's result.
 constexpr float kMasterStartLevel = 22000.0f;
 void FxMasterFrames(const modGen& g, std::span<int16_t> PcmBuf, int32_t from, int32_t to, float& b);
+
+// FxMasterFrames on the kernels of `path`, to the same bits: on wide vectors the gains and the
+// clipper of a group of frames are computed while the envelope runs on through the next group.
+void FxMasterFramesFast(const modGen& g, std::span<int16_t> PcmBuf, int32_t from, int32_t to,
+                        float& b, SimdPath path);
 
 }  // namespace quom

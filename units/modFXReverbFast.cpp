@@ -19,11 +19,11 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
 #include <vector>
 
+#include "base/Dispatch.h"
+#include "base/LaneVectors.h"
 #include "base/Rounding.h"
-#include "base/VectorTypes.h"
 #include "units/modFXReverb.h"
 
 namespace quom {
@@ -60,166 +60,96 @@ LapTaps SortTaps(const ReverbTaps& taps) {
   return lap;
 }
 
-// Double lanes to float lanes and back: the rounding of a store into a float. GCC 12 widens a
-// float vector of 256 or 512 bits in 128-bit pieces through memory, so that direction is spelt
-// out as the one instruction it is.
+// A double rounded to float and held as a double again: the rounding of a store into a float.
 template <typename D>
-struct Lanes;
-template <>
-struct Lanes<double> {
-  using F = float;
-  static double ToD(float f) { return f; }
-};
-template <>
-struct Lanes<D2> {
-  using F = F2;
-  [[gnu::always_inline]] static D2 ToD(F2 f) { return __builtin_convertvector(f, D2); }
-};
-template <>
-struct Lanes<D4> {
-  using F = F4;
-  [[gnu::always_inline]] static D4 ToD(F4 f) {
-    D4 d;
-    asm("vcvtps2pd %1, %0" : "=x"(d) : "x"(f));
-    return d;
-  }
-};
-template <>
-struct Lanes<D8> {
-  using F = F8;
-  [[gnu::always_inline]] static D8 ToD(F8 f) {
-    D8 d;
-    asm("vcvtps2pd %1, %0" : "=v"(d) : "v"(f));
-    return d;
-  }
-};
-
-template <typename D>
-[[gnu::always_inline]] inline typename Lanes<D>::F ToF(D d) {
-  if constexpr (std::is_same_v<D, double>) {
-    return static_cast<float>(d);
-  } else {
-    return __builtin_convertvector(d, typename Lanes<D>::F);
-  }
+[[gnu::always_inline]] inline D RoundF(const D& x) {
+  using F = typename LaneVec<sizeof(D) / sizeof(double)>::F;
+  return Widen<D>(Narrow<F>(x));
 }
 
-template <typename D>
-[[gnu::always_inline]] inline D RoundF(D x) {
-  return Lanes<D>::ToD(ToF(x));
-}
+// Vectors of a kernel on target T: as wide as its registers, U of them side by side, which keeps
+// enough roundings in flight to hide their latency.
+template <typename T>
+using LapVec = typename LaneVec<T::kDoubles>::D;
 
 // y for `count` frames from `y`, each from half the frame a lap earlier and TapIn, where tapIn
-// and y point at the first frame. count is a multiple of the block (U vectors of D). TapIn and y
-// are floats held as doubles, so that only the roundings cost a conversion.
-template <typename D, int U>
-[[gnu::always_inline]] inline void LineFrames(const LapTaps& taps, const double* tapIn, double* y,
-                                              int32_t count) {
-  constexpr int kW = sizeof(D) / sizeof(double);
-  for (int32_t i = 0; i < count; i += U * kW) {
-    D acc[U];
-#pragma GCC unroll 8
-    for (int u = 0; u < U; ++u)
-      acc[u] = RoundF(LoadVec<D>(y + i + u * kW - kLap) * 0.5);  // the halved cell
-    for (int t = 0; t < kReverbTaps; ++t) {
-      const double* in = tapIn + i + 1 - taps.lineDelay[t];
-      const double g = taps.lineGain[t];
+// and y point at the first frame. count is a multiple of the block (U vectors). TapIn and y are
+// floats held as doubles, so that only the roundings cost a conversion.
+struct LineKernel {
+  using Signature = void(const LapTaps&, const double*, double*, int32_t);
+
+  template <typename T>
+  [[gnu::always_inline]] static inline void Run(const LapTaps& taps, const double* tapIn, double* y,
+                                                int32_t count) {
+    using D = LapVec<T>;
+    constexpr int kW = T::kDoubles;
+    constexpr int U = kW == 1 ? 4 : 8;
+    static_assert(kChunk % (U * kW) == 0);
+    for (int32_t i = 0; i < count; i += U * kW) {
+      D acc[U];
 #pragma GCC unroll 8
       for (int u = 0; u < U; ++u)
-        acc[u] = RoundF(acc[u] + LoadVec<D>(in + u * kW) * g);  // the product is exact
-    }
+        acc[u] = RoundF(LoadVec<D>(y + i + u * kW - kLap) * 0.5);  // the halved cell
+      for (int t = 0; t < kReverbTaps; ++t) {
+        const double* in = tapIn + i + 1 - taps.lineDelay[t];
+        const double g = taps.lineGain[t];
 #pragma GCC unroll 8
-    for (int u = 0; u < U; ++u)
-      StoreVec(y + i + u * kW, acc[u]);
+        for (int u = 0; u < U; ++u)
+          acc[u] = RoundF(acc[u] + LoadVec<D>(in + u * kW) * g);  // the product is exact
+      }
+#pragma GCC unroll 8
+      for (int u = 0; u < U; ++u)
+        StoreVec(y + i + u * kW, acc[u]);
+    }
   }
-}
+};
 
 // The wet left and right of `count` frames, from y (pointing at the first frame).
-template <typename D, int U>
-[[gnu::always_inline]] inline void WetFrames(const LapTaps& taps, const double* y, float* left,
-                                             float* right, int32_t count) {
-  using L = Lanes<D>;
-  using F = typename L::F;
-  constexpr int kW = sizeof(D) / sizeof(double);
-  for (int32_t i = 0; i < count; i += U * kW) {
-    D accL[U], accR[U];
-#pragma GCC unroll 8
-    for (int u = 0; u < U; ++u) {
-      accL[u] = D{} + 0.0;
-      accR[u] = D{} + 0.0;
-    }
-    for (int t = 0; t < kReverbTaps; ++t) {
-      const double* in = y + i - taps.wetDelay[t];
-      const double g = taps.wetGain[t];
-      const double l = taps.wetLeft[t];
-      const double r = taps.wetRight[t];
+struct WetKernel {
+  using Signature = void(const LapTaps&, const double*, float*, float*, int32_t);
+
+  template <typename T>
+  [[gnu::always_inline]] static inline void Run(const LapTaps& taps, const double* y, float* left,
+                                                float* right, int32_t count) {
+    using D = LapVec<T>;
+    using F = typename LaneVec<T::kDoubles>::F;
+    constexpr int kW = T::kDoubles;
+    constexpr int U = kW == 8 ? 8 : 4;
+    static_assert(kChunk % (U * kW) == 0);
+    for (int32_t i = 0; i < count; i += U * kW) {
+      D accL[U], accR[U];
 #pragma GCC unroll 8
       for (int u = 0; u < U; ++u) {
-        const D yg = LoadVec<D>(in + u * kW) * g;  // exact: a product of two floats
-        accL[u] = RoundF(accL[u] + yg * l);
-        accR[u] = RoundF(accR[u] + yg * r);
+        accL[u] = D{} + 0.0;
+        accR[u] = D{} + 0.0;
+      }
+      for (int t = 0; t < kReverbTaps; ++t) {
+        const double* in = y + i - taps.wetDelay[t];
+        const double g = taps.wetGain[t];
+        const double l = taps.wetLeft[t];
+        const double r = taps.wetRight[t];
+#pragma GCC unroll 8
+        for (int u = 0; u < U; ++u) {
+          const D yg = LoadVec<D>(in + u * kW) * g;  // exact: a product of two floats
+          accL[u] = RoundF(accL[u] + yg * l);
+          accR[u] = RoundF(accR[u] + yg * r);
+        }
+      }
+#pragma GCC unroll 8
+      for (int u = 0; u < U; ++u) {
+        StoreVec(left + i + u * kW, Narrow<F>(accL[u]));
+        StoreVec(right + i + u * kW, Narrow<F>(accR[u]));
       }
     }
-#pragma GCC unroll 8
-    for (int u = 0; u < U; ++u) {
-      const F fl = ToF(accL[u]);
-      const F fr = ToF(accR[u]);
-      StoreVec(left + i + u * kW, fl);
-      StoreVec(right + i + u * kW, fr);
-    }
   }
-}
-
-using LineFn = void (*)(const LapTaps&, const double*, double*, int32_t);
-using WetFn = void (*)(const LapTaps&, const double*, float*, float*, int32_t);
-
-void LineScalar(const LapTaps& t, const double* in, double* y, int32_t n) {
-  LineFrames<double, 4>(t, in, y, n);
-}
-void WetScalar(const LapTaps& t, const double* y, float* l, float* r, int32_t n) {
-  WetFrames<double, 4>(t, y, l, r, n);
-}
-void LineSse2(const LapTaps& t, const double* in, double* y, int32_t n) {
-  LineFrames<D2, 8>(t, in, y, n);
-}
-void WetSse2(const LapTaps& t, const double* y, float* l, float* r, int32_t n) {
-  WetFrames<D2, 4>(t, y, l, r, n);
-}
-[[gnu::target("avx2")]] void LineAvx2(const LapTaps& t, const double* in, double* y, int32_t n) {
-  LineFrames<D4, 8>(t, in, y, n);
-}
-[[gnu::target("avx2")]] void WetAvx2(const LapTaps& t, const double* y, float* l, float* r,
-                                     int32_t n) {
-  WetFrames<D4, 4>(t, y, l, r, n);
-}
-[[gnu::target("avx512f,avx512dq")]] void LineAvx512(const LapTaps& t, const double* in, double* y,
-                                                    int32_t n) {
-  LineFrames<D8, 8>(t, in, y, n);
-}
-[[gnu::target("avx512f,avx512dq")]] void WetAvx512(const LapTaps& t, const double* y, float* l,
-                                                   float* r, int32_t n) {
-  WetFrames<D8, 8>(t, y, l, r, n);
-}
+};
 
 }  // namespace
 
 void ReverbLapsStart(ReverbLaps& r, const ReverbTaps& taps, int32_t MixLen, SimdPath path) {
   r.taps = SortTaps(taps);
-  switch (path) {
-    case SimdPath::kScalar:
-    case SimdPath::kNeon:
-      r.line = LineScalar, r.wet = WetScalar;
-      break;
-    case SimdPath::kSse2:
-    case SimdPath::kSse4:
-      r.line = LineSse2, r.wet = WetSse2;
-      break;
-    case SimdPath::kAvx2:
-      r.line = LineAvx2, r.wet = WetAvx2;
-      break;
-    case SimdPath::kAvx512:
-      r.line = LineAvx512, r.wet = WetAvx512;
-      break;
-  }
+  r.line = PickKernel<LineKernel>(path);
+  r.wet = PickKernel<WetKernel>(path);
   r.MixLen = MixLen;
   r.lastFrame = ReverbFedFrames(MixLen) - 1;
   r.rounds = (std::max(MixLen, 0) + kRound - 1) / kRound;

@@ -2,11 +2,14 @@
 // channel linking.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <vector>
 
+#include "base/Rounding.h"
+#include "base/modTools.h"
 #include "render/Engine.h"
 #include "render/Reverb.h"
 #include "units/modFXMaster.h"
@@ -305,6 +308,40 @@ TEST(Master, RefusesABufferTooSmallAndSkipsAnEmptyBus) {
   std::vector<int16_t> none;
   FxMaster(empty, none);  // MixLen 0: nothing to do, nothing to check
   EXPECT_TRUE(none.empty());
+}
+
+// The vector master against the frame loop on every path: levels across the knee, the rails,
+// infinities, NaN, -0 and subnormals, an envelope swinging between limiting and lifting, and
+// pieces of every length up to a few vectors and blocks, so that every tail is taken.
+TEST(Master, VectorPathsGiveTheFrameLoopsBits) {
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  const float specials[] = {0.0f,     -0.0f, 1e-45f, -1e-40f, 0.16f,  -0.16f, 0.1601f, 0.17f,
+                            -0.1699f, 3.0f,  -3.0f,  1e30f,   -1e30f, kInf,   -kInf,   NAN};
+  modTools t;
+  RndSeed(t, 0.625);
+  const modGen g = Bus(
+      20000,
+      [&](int i) {
+        return (i / 7) % 5 == 0
+                   ? specials[RoundToInt32(RndUniform(t) * 15)]
+                   : static_cast<float>(RndDiff(t) * ((i / 3000) % 3 == 0 ? 0.4 : 0.02));
+      },
+      [&](int i) { return i % 11 == 0 ? specials[i % 16] : static_cast<float>(RndDiff(t) * 0.2); });
+  const std::vector<int16_t> literal = Master(g);
+  for (SimdPath path : AvailableSimdPaths()) {
+    std::vector<int16_t> pcm(literal.size(), 7);
+    float b = kMasterStartLevel;
+    int32_t at = 0;
+    for (int32_t piece = 0; at < g.MixLen; ++piece) {
+      const int32_t to = std::min(g.MixLen, at + piece % 41 + (piece % 5 == 0 ? 1500 : 0));
+      FxMasterFramesFast(g, pcm, at, to, b, path);
+      at = to;
+    }
+    EXPECT_EQ(pcm, literal) << SimdPathName(path);
+  }
+  std::vector<int16_t> small(7, 0);
+  float b = kMasterStartLevel;
+  EXPECT_THROW(FxMasterFramesFast(g, small, 0, 4, b, BestSimdPath()), std::length_error);
 }
 
 }  // namespace
