@@ -4,7 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "base/VectorTypes.h"
+#include "base/Dispatch.h"
+#include "base/LaneVectors.h"
 
 namespace quom {
 
@@ -68,8 +69,6 @@ double SinApprox(double x) {
       return -c;
   }
 }
-
-namespace {}  // namespace
 
 double VibratoAdvance(double phase, int64_t calls) {
   while (calls > 0) {
@@ -203,43 +202,6 @@ template <typename D, typename I, int W>
   }
 }
 
-void StepsScalar(double base, double step, double inc, double* out, int32_t count) {
-  for (int32_t i = 0; i < count; ++i) {
-    const double x = base + i * step;
-    out[i] = inc * BracketedBend(x, SinApprox(x));
-  }
-}
-
-void StepsSse2(double base, double step, double inc, double* out, int32_t count,
-               const VibratoRotations& rot) {
-  StepsVector<D2, I2, 2>(base, step, inc, out, count, rot);
-}
-
-[[gnu::target("avx2")]] void StepsAvx2(double base, double step, double inc, double* out,
-                                       int32_t count, const VibratoRotations& rot) {
-  StepsVector<D4, I4, 4>(base, step, inc, out, count, rot);
-}
-
-[[gnu::target("avx512f,avx512dq")]] void StepsAvx512(double base, double step, double inc,
-                                                     double* out, int32_t count,
-                                                     const VibratoRotations& rot) {
-  StepsVector<D8, I8, 8>(base, step, inc, out, count, rot);
-}
-
-int Width(SimdPath path) {
-  switch (path) {
-    case SimdPath::kSse2:
-    case SimdPath::kSse4:
-      return 2;
-    case SimdPath::kAvx2:
-      return 4;
-    case SimdPath::kAvx512:
-      return 8;
-    default:
-      return 1;
-  }
-}
-
 // The rotation angles m * width * step, whose products are exact.
 void FillRotations(VibratoRotations& rot, double step, int width) {
   rot.step = step;
@@ -252,24 +214,27 @@ void FillRotations(VibratoRotations& rot, double step, int width) {
   }
 }
 
-void StepsRun(double base, double step, double inc, double* out, int32_t count, SimdPath path,
-              VibratoRotations& rot) {
-  if (path == SimdPath::kScalar) return StepsScalar(base, step, inc, out, count);
-  const int width = Width(path);
-  if (rot.step != step || rot.width != width) FillRotations(rot, step, width);
-  switch (path) {
-    case SimdPath::kSse2:
-    case SimdPath::kSse4:
-      StepsSse2(base, step, inc, out, count, rot);
-      break;
-    case SimdPath::kAvx2:
-      StepsAvx2(base, step, inc, out, count, rot);
-      break;
-    default:
-      StepsAvx512(base, step, inc, out, count, rot);
-      break;
+// One run of a binade's phases: one phase at a time with scalars, else a register's worth of
+// phases at a time, rotated from each other.
+struct StepsKernel {
+  using Signature = void(double, double, double, double*, int32_t, VibratoRotations&);
+
+  template <typename T>
+  [[gnu::always_inline]] static inline void Run(double base, double step, double inc, double* out,
+                                                int32_t count, VibratoRotations& rot) {
+    constexpr int W = T::kDoubles;
+    if constexpr (W == 1) {
+      for (int32_t i = 0; i < count; ++i) {
+        const double x = base + i * step;
+        out[i] = inc * BracketedBend(x, SinApprox(x));
+      }
+    } else {
+      if (rot.step != step || rot.width != W) FillRotations(rot, step, W);
+      StepsVector<typename LaneVec<W>::D, typename LaneVec<W>::M, W>(base, step, inc, out, count,
+                                                                     rot);
+    }
   }
-}
+};
 
 }  // namespace
 
@@ -302,7 +267,7 @@ double VibratoSteps(double phase, double inc, double* out, int32_t count, Vibrat
       ++n;
     // Phases base + j * step for j <= n lie in the binade.
     const int32_t run = static_cast<int32_t>(std::min<int64_t>(n + 1, count - i));
-    StepsRun(phase, step, inc, out + i, run, path, rot);
+    Dispatch<StepsKernel>(path, phase, step, inc, out + i, run, rot);
     phase = (phase + (run - 1) * step) + kVibratoStep;  // the last phase of the run, stepped
     i += run;
   }
