@@ -263,9 +263,11 @@ struct Lanes {
       int32_t i0 = 0;
       for (; i0 + W <= whole; i0 += W) {
         F r[W];
+#pragma GCC unroll 8
         for (int k = 0; k < W; ++k)
           r[k] = LoadVec<F>(out[i0 + k] + l0);
         Transpose<W>(r);
+#pragma GCC unroll 8
         for (int k = 0; k < W; ++k) {
           const int l = l0 + k;
           if (active[l]) StoreVec(job[l].out + rendered[l] + i0, r[k]);
