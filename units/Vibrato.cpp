@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "base/Dispatch.h"
 #include "base/LaneVectors.h"
@@ -128,6 +129,24 @@ struct Unsettled {
   }
 };
 
+// Lanes From .. From + N - 1 of v, as a vector of N lanes.
+template <int From, typename V, std::size_t... J>
+[[gnu::always_inline]] inline auto LanesOf(const V& v, std::index_sequence<J...>) {
+  return __builtin_shufflevector(v, v, static_cast<int>(From + J)...);
+}
+
+// All W lanes or'ed together: the upper half into the lower, down to two lanes.
+template <int W, typename V>
+[[gnu::always_inline]] inline long long OrLanes(const V& v) {
+  if constexpr (W > 2) {
+    constexpr int kHalf = W / 2;
+    return OrLanes<kHalf>(LanesOf<0>(v, std::make_index_sequence<kHalf>()) |
+                          LanesOf<kHalf>(v, std::make_index_sequence<kHalf>()));
+  } else {
+    return v[0] | v[1];
+  }
+}
+
 // Writes the bends of W phases (their sines bracketed by `err`) scaled by inc to out[at ..], and
 // notes the lanes whose bracket straddles a rounding boundary of the bend, for the library to
 // settle later: a branch here would be guessed wrong too often.
@@ -141,10 +160,7 @@ template <typename D, typename I, int W>
   I weight;
   for (int j = 0; j < W; ++j)
     weight[j] = 1LL << j;
-  const I bits = (lo != hi) & weight;
-  long long lanes = 0;
-  for (int j = 0; j < W; ++j)
-    lanes |= bits[j];
+  const long long lanes = OrLanes<W>((lo != hi) & weight);
   unsettled.at[unsettled.n] = at;
   unsettled.lanes[unsettled.n] = static_cast<uint32_t>(lanes);
   unsettled.n += lanes != 0;
