@@ -52,6 +52,8 @@ template <int W, int B, bool Upper, typename V, std::size_t... J>
 
 template <int W, int B, typename V>
 [[gnu::always_inline]] inline void TransposeStage(V* r) {
+  // Unrolled, so that the rows stay in registers.
+#pragma GCC unroll 8
   for (int i = 0; i < W; ++i) {
     if (i & B) continue;
     const V lower = Butterfly<W, B, false>(r[i], r[i + B], std::make_index_sequence<W>());

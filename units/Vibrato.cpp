@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
-#include "base/VectorTypes.h"
+#include "base/Dispatch.h"
+#include "base/LaneVectors.h"
 
 namespace quom {
 
@@ -69,8 +71,6 @@ double SinApprox(double x) {
   }
 }
 
-namespace {}  // namespace
-
 double VibratoAdvance(double phase, int64_t calls) {
   while (calls > 0) {
     const double next = phase + kVibratoStep;
@@ -129,6 +129,24 @@ struct Unsettled {
   }
 };
 
+// Lanes From .. From + N - 1 of v, as a vector of N lanes.
+template <int From, typename V, std::size_t... J>
+[[gnu::always_inline]] inline auto LanesOf(const V& v, std::index_sequence<J...>) {
+  return __builtin_shufflevector(v, v, static_cast<int>(From + J)...);
+}
+
+// All W lanes or'ed together: the upper half into the lower, down to two lanes.
+template <int W, typename V>
+[[gnu::always_inline]] inline long long OrLanes(const V& v) {
+  if constexpr (W > 2) {
+    constexpr int kHalf = W / 2;
+    return OrLanes<kHalf>(LanesOf<0>(v, std::make_index_sequence<kHalf>()) |
+                          LanesOf<kHalf>(v, std::make_index_sequence<kHalf>()));
+  } else {
+    return v[0] | v[1];
+  }
+}
+
 // Writes the bends of W phases (their sines bracketed by `err`) scaled by inc to out[at ..], and
 // notes the lanes whose bracket straddles a rounding boundary of the bend, for the library to
 // settle later: a branch here would be guessed wrong too often.
@@ -142,10 +160,7 @@ template <typename D, typename I, int W>
   I weight;
   for (int j = 0; j < W; ++j)
     weight[j] = 1LL << j;
-  const I bits = (lo != hi) & weight;
-  long long lanes = 0;
-  for (int j = 0; j < W; ++j)
-    lanes |= bits[j];
+  const long long lanes = OrLanes<W>((lo != hi) & weight);
   unsettled.at[unsettled.n] = at;
   unsettled.lanes[unsettled.n] = static_cast<uint32_t>(lanes);
   unsettled.n += lanes != 0;
@@ -203,43 +218,6 @@ template <typename D, typename I, int W>
   }
 }
 
-void StepsScalar(double base, double step, double inc, double* out, int32_t count) {
-  for (int32_t i = 0; i < count; ++i) {
-    const double x = base + i * step;
-    out[i] = inc * BracketedBend(x, SinApprox(x));
-  }
-}
-
-void StepsSse2(double base, double step, double inc, double* out, int32_t count,
-               const VibratoRotations& rot) {
-  StepsVector<D2, I2, 2>(base, step, inc, out, count, rot);
-}
-
-[[gnu::target("avx2")]] void StepsAvx2(double base, double step, double inc, double* out,
-                                       int32_t count, const VibratoRotations& rot) {
-  StepsVector<D4, I4, 4>(base, step, inc, out, count, rot);
-}
-
-[[gnu::target("avx512f,avx512dq")]] void StepsAvx512(double base, double step, double inc,
-                                                     double* out, int32_t count,
-                                                     const VibratoRotations& rot) {
-  StepsVector<D8, I8, 8>(base, step, inc, out, count, rot);
-}
-
-int Width(SimdPath path) {
-  switch (path) {
-    case SimdPath::kSse2:
-    case SimdPath::kSse4:
-      return 2;
-    case SimdPath::kAvx2:
-      return 4;
-    case SimdPath::kAvx512:
-      return 8;
-    default:
-      return 1;
-  }
-}
-
 // The rotation angles m * width * step, whose products are exact.
 void FillRotations(VibratoRotations& rot, double step, int width) {
   rot.step = step;
@@ -252,24 +230,27 @@ void FillRotations(VibratoRotations& rot, double step, int width) {
   }
 }
 
-void StepsRun(double base, double step, double inc, double* out, int32_t count, SimdPath path,
-              VibratoRotations& rot) {
-  if (path == SimdPath::kScalar) return StepsScalar(base, step, inc, out, count);
-  const int width = Width(path);
-  if (rot.step != step || rot.width != width) FillRotations(rot, step, width);
-  switch (path) {
-    case SimdPath::kSse2:
-    case SimdPath::kSse4:
-      StepsSse2(base, step, inc, out, count, rot);
-      break;
-    case SimdPath::kAvx2:
-      StepsAvx2(base, step, inc, out, count, rot);
-      break;
-    default:
-      StepsAvx512(base, step, inc, out, count, rot);
-      break;
+// One run of a binade's phases: one phase at a time with scalars, else a register's worth of
+// phases at a time, rotated from each other.
+struct StepsKernel {
+  using Signature = void(double, double, double, double*, int32_t, VibratoRotations&);
+
+  template <typename T>
+  [[gnu::always_inline]] static inline void Run(double base, double step, double inc, double* out,
+                                                int32_t count, VibratoRotations& rot) {
+    constexpr int W = T::kDoubles;
+    if constexpr (W == 1) {
+      for (int32_t i = 0; i < count; ++i) {
+        const double x = base + i * step;
+        out[i] = inc * BracketedBend(x, SinApprox(x));
+      }
+    } else {
+      if (rot.step != step || rot.width != W) FillRotations(rot, step, W);
+      StepsVector<typename LaneVec<W>::D, typename LaneVec<W>::M, W>(base, step, inc, out, count,
+                                                                     rot);
+    }
   }
-}
+};
 
 }  // namespace
 
@@ -302,7 +283,7 @@ double VibratoSteps(double phase, double inc, double* out, int32_t count, Vibrat
       ++n;
     // Phases base + j * step for j <= n lie in the binade.
     const int32_t run = static_cast<int32_t>(std::min<int64_t>(n + 1, count - i));
-    StepsRun(phase, step, inc, out + i, run, path, rot);
+    Dispatch<StepsKernel>(path, phase, step, inc, out + i, run, rot);
     phase = (phase + (run - 1) * step) + kVibratoStep;  // the last phase of the run, stepped
     i += run;
   }

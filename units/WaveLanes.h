@@ -172,9 +172,11 @@ struct WaveLanes {
       for (int g = 0; g < G; ++g) {
         for (int32_t c0 = 0; c0 < rows; c0 += W) {
           D r[W];
+#pragma GCC unroll 8
           for (int i = 0; i < W; ++i)
             r[i] = LoadVec<D>(&step[W * g + i][c0]);
           Transpose<W>(r);
+#pragma GCC unroll 8
           for (int j = 0; j < W; ++j)
             StoreVec(bent[c0 + j] + W * g, r[j]);
         }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "base/Dispatch.h"
 #include "base/LaneVectors.h"
 #include "base/Rounding.h"
 
@@ -98,17 +99,24 @@ template <int W>
   ScaleRun<W>(out, fadeFrom, n, n, silent, s, true, fadeOut);
 }
 
-void ScaleAndFadeSse2(float* o, int32_t n, bool silent, double s, int32_t in, int32_t out) {
-  ScaleAndFadeW<2>(o, n, silent, s, in, out);
-}
-[[gnu::target("avx2")]] void ScaleAndFadeAvx2(float* o, int32_t n, bool silent, double s,
-                                              int32_t in, int32_t out) {
-  ScaleAndFadeW<4>(o, n, silent, s, in, out);
-}
-[[gnu::target("avx512f,avx512dq")]] void ScaleAndFadeAvx512(float* o, int32_t n, bool silent,
-                                                            double s, int32_t in, int32_t out) {
-  ScaleAndFadeW<8>(o, n, silent, s, in, out);
-}
+// The scaled and faded layer: one sample at a time with scalars, else a register's worth of
+// samples at a time outside the fade-in.
+struct ScaleAndFadeKernel {
+  using Signature = void(float*, int32_t, bool, double, int32_t, int32_t);
+
+  template <typename T>
+  [[gnu::always_inline]] static inline void Run(float* out, int32_t n, bool silent, double s,
+                                                int32_t fadeIn, int32_t fadeOut) {
+    if constexpr (T::kDoubles == 1) {
+      for (int32_t j = 0; j < n; ++j) {
+        const float v = silent ? out[j] : Single(out[j] * s);
+        out[j] = Fade(v, j, n, fadeIn, fadeOut);
+      }
+    } else {
+      ScaleAndFadeW<T::kDoubles>(out, n, silent, s, fadeIn, fadeOut);
+    }
+  }
+};
 
 }  // namespace
 
@@ -121,25 +129,7 @@ void ScaleAndFade(float* out, int32_t n, const Peak& peak, float target, int32_t
   if (fadeOut < 0) fadeOut = 0;
   const bool silent = peak.Silent();
   const double s = silent ? 1.0 : peak.Scale(target);
-  switch (path) {
-    case SimdPath::kScalar:
-    case SimdPath::kNeon:
-      for (int32_t j = 0; j < n; ++j) {
-        const float v = silent ? out[j] : Single(out[j] * s);
-        out[j] = Fade(v, j, n, fadeIn, fadeOut);
-      }
-      break;
-    case SimdPath::kSse2:
-    case SimdPath::kSse4:
-      ScaleAndFadeSse2(out, n, silent, s, fadeIn, fadeOut);
-      break;
-    case SimdPath::kAvx2:
-      ScaleAndFadeAvx2(out, n, silent, s, fadeIn, fadeOut);
-      break;
-    case SimdPath::kAvx512:
-      ScaleAndFadeAvx512(out, n, silent, s, fadeIn, fadeOut);
-      break;
-  }
+  Dispatch<ScaleAndFadeKernel>(path, out, n, silent, s, fadeIn, fadeOut);
 }
 
 void FadeBuffer(float* out, int32_t n, int32_t fadeIn, int32_t fadeOut, SimdPath path) {

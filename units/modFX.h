@@ -93,7 +93,8 @@ template <typename D>
 
 // FxFade on sample j of n: the fade-in first, then the fade-out. The lengths must already be cut
 // to n; a length of 0 or less never applies.
-inline float Fade(float v, int32_t j, int32_t n, int32_t fadeIn, int32_t fadeOut) {
+[[gnu::always_inline]] inline float Fade(float v, int32_t j, int32_t n, int32_t fadeIn,
+                                         int32_t fadeOut) {
   if (j < fadeIn) v = Single(Ramp<double>(v, j, fadeIn));
   const int32_t fromEnd = n - j;
   if (fromEnd <= fadeOut) v = Single(Ramp<double>(v, fromEnd, fadeOut));

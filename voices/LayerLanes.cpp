@@ -1,7 +1,7 @@
 // Tonal layers in lanes: each lane runs one layer's oscillator and the first effects of its
 // chain, a chunk of samples at a time, side by side with the other lanes; when a layer ends, the
 // passes that need its peak finish it. One template for every width: one lane alone, four scalar
-// lanes, and G vectors of SSE2, AVX2 or AVX-512 lanes.
+// lanes, and G vectors of lanes as wide as the path's registers.
 //
 // A chunk is the oscillator's passes (units/WaveLanes.h), then one pass of the effects over its
 // samples, then the samples out into the layers' buffers. Every lane does the IEEE operations of
@@ -14,6 +14,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "base/Dispatch.h"
 #include "base/LaneVectors.h"
 #include "units/WaveLanes.h"
 #include "units/modFX.h"
@@ -36,6 +37,8 @@ void FinishLayer(const LayerPlan& p, float* out, const Peak& peak, SimdPath path
 
 template <int W, int G>
 struct Lanes {
+  static constexpr int kW = W;
+  static constexpr int kG = G;
   static constexpr int kLanes = W * G;
   using D = typename LaneVec<W>::D;
   using F = typename LaneVec<W>::F;
@@ -260,9 +263,11 @@ struct Lanes {
       int32_t i0 = 0;
       for (; i0 + W <= whole; i0 += W) {
         F r[W];
+#pragma GCC unroll 8
         for (int k = 0; k < W; ++k)
           r[k] = LoadVec<F>(out[i0 + k] + l0);
         Transpose<W>(r);
+#pragma GCC unroll 8
         for (int k = 0; k < W; ++k) {
           const int l = l0 + k;
           if (active[l]) StoreVec(job[l].out + rendered[l] + i0, r[k]);
@@ -277,8 +282,7 @@ struct Lanes {
   }
 };
 
-// One chunk of every lane: the oscillator, the effects, the samples out. Always inlined into a
-// function compiled for the path.
+// One chunk of every lane: the oscillator, the effects, the samples out.
 template <int W, int G>
 [[gnu::always_inline]] inline void RunChunk(Lanes<W, G>& s, int32_t samples) {
   s.wave.Run();
@@ -286,33 +290,34 @@ template <int W, int G>
   s.CopyOut();
 }
 
-// The widths each path runs: vectors of W doubles, G of them so that their chains overlap.
-using Alone = Lanes<1, 1>;
-using ScalarLanes = Lanes<1, 4>;
-using Sse2Lanes = Lanes<2, 4>;
-using Avx2Lanes = Lanes<4, 4>;
-using Avx512Lanes = Lanes<8, 2>;
+// The lanes of a path: as many layers side by side as its vectors hold, vectors of W doubles, G
+// of them so that their chains overlap (two of the widest, whose registers the running values of
+// more would not fit in). Scalar code runs four lanes of one.
+template <typename T>
+using LanesFor = Lanes<T::kDoubles, T::kDoubles >= 8 ? 2 : 4>;
 
-void ChunkAlone(Alone& s, int32_t samples) {
-  RunChunk(s, samples);
-}
-void ChunkScalar(ScalarLanes& s, int32_t samples) {
-  RunChunk(s, samples);
-}
-void ChunkSse2(Sse2Lanes& s, int32_t samples) {
-  RunChunk(s, samples);
-}
-[[gnu::target("avx2")]] void ChunkAvx2(Avx2Lanes& s, int32_t samples) {
-  RunChunk(s, samples);
-}
-[[gnu::target("avx512f,avx512dq,avx512vl")]] void ChunkAvx512(Avx512Lanes& s, int32_t samples) {
-  RunChunk(s, samples);
+// A chunk of the path's lanes, compiled for its instruction set. The lanes are passed untyped, as
+// the copies differ in width; LanesKernel makes the lanes of the same path.
+struct ChunkKernel {
+  using Signature = void(void*, int32_t);
+
+  template <typename T>
+  [[gnu::always_inline]] static inline void Run(void* lanes, int32_t samples) {
+    RunChunk(*static_cast<LanesFor<T>*>(lanes), samples);
+  }
+};
+
+// A lane alone: one path's copy is as good as another's, since one lane is plain scalars.
+void ChunkAlone(void* lanes, int32_t samples) {
+  RunChunk(*static_cast<Lanes<1, 1>*>(lanes), samples);
 }
 
+// Every layer `next` gives, W * G at a time, each finished layer handed to `done`; `chunk` runs
+// a chunk of lanes of this width.
 template <int W, int G>
 void RunLanes(const std::function<bool(LayerJob&)>& next,
               const std::function<void(const LayerJob&)>& done, SimdPath path,
-              void (*chunk)(Lanes<W, G>&, int32_t)) {
+              void (*chunk)(void*, int32_t)) {
   constexpr int kLanes = W * G;
   auto lanes = std::make_unique<Lanes<W, G>>();
   Lanes<W, G>& s = *lanes;
@@ -350,7 +355,7 @@ void RunLanes(const std::function<bool(LayerJob&)>& next,
       samples = std::max(samples, n);
     }
     if (samples == 0) break;
-    chunk(s, samples);
+    chunk(&s, samples);
     for (int l = 0; l < kLanes; ++l) {
       if (!s.active[l]) continue;
       s.rendered[l] += s.samples[l];
@@ -363,27 +368,30 @@ void RunLanes(const std::function<bool(LayerJob&)>& next,
   }
 }
 
+// The path's lanes and their chunks' copy.
+struct LanesKernel {
+  using Signature = void(const std::function<bool(LayerJob&)>&,
+                         const std::function<void(const LayerJob&)>&, SimdPath);
+
+  template <typename T>
+  [[gnu::always_inline]] static inline void Run(const std::function<bool(LayerJob&)>& next,
+                                                const std::function<void(const LayerJob&)>& done,
+                                                SimdPath path) {
+    using L = LanesFor<T>;
+    RunLanes<L::kW, L::kG>(next, done, path, PickKernel<ChunkKernel>(path));
+  }
+};
+
 }  // namespace
 
 void RenderLayersInLanes(const std::function<bool(LayerJob&)>& next,
                          const std::function<void(const LayerJob&)>& done, SimdPath path) {
-  switch (path) {
-    case SimdPath::kScalar:
-    case SimdPath::kNeon:
-      return RunLanes(next, done, path, ChunkScalar);
-    case SimdPath::kSse2:
-    case SimdPath::kSse4:
-      return RunLanes(next, done, path, ChunkSse2);
-    case SimdPath::kAvx2:
-      return RunLanes(next, done, path, ChunkAvx2);
-    case SimdPath::kAvx512:
-      return RunLanes(next, done, path, ChunkAvx512);
-  }
+  Dispatch<LanesKernel>(path, next, done, path);
 }
 
 void RenderLayerAlone(const LayerPlan& p, float* out, SimdPath path) {
   bool taken = false;
-  RunLanes(
+  RunLanes<1, 1>(
       [&](LayerJob& job) {
         if (taken) return false;
         taken = true;
