@@ -40,12 +40,13 @@ class StageClock : public StageObserver {
   Clock::time_point start_;
 };
 
-StageTimes TimeRender(const std::vector<NoteRec>& notes, RenderPath path,
+StageTimes TimeRender(const std::vector<NoteRec>& notes, RenderPath path, SimdPath simd,
                       std::vector<int16_t>& pcm) {
   Engine e;
   StageClock clock(Clock::now());
   RenderOptions options;
   options.path = path;
+  options.simd = simd;
   pcm = Synthesize(e, notes, &clock, options);
   clock.times.total = clock.Since();
   return clock.times;
@@ -63,18 +64,17 @@ void PrintRow(const char* name, double fast, double literal) {
 
 }  // namespace
 
-int RunBench(const std::vector<NoteRec>& notes, int runs) {
+int RunBench(const std::vector<NoteRec>& notes, int runs, SimdPath simd) {
   std::vector<int16_t> reference;
   std::printf("quom --bench: %d fast render%s and one literal render, %u threads, %s kernels\n",
-              runs, runs == 1 ? "" : "s", std::thread::hardware_concurrency(),
-              SimdPathName(BestSimdPath()));
+              runs, runs == 1 ? "" : "s", std::thread::hardware_concurrency(), SimdPathName(simd));
   std::fflush(stdout);
-  const StageTimes literal = TimeRender(notes, RenderPath::kLiteral, reference);
+  const StageTimes literal = TimeRender(notes, RenderPath::kLiteral, simd, reference);
 
   std::vector<double> bank, noteStage, reverbMaster, total;
   for (int i = 0; i < runs; ++i) {
     std::vector<int16_t> pcm;
-    const StageTimes t = TimeRender(notes, RenderPath::kFast, pcm);
+    const StageTimes t = TimeRender(notes, RenderPath::kFast, simd, pcm);
     if (pcm != reference) {
       std::fprintf(stderr, "quom: the fast render differs from the literal one\n");
       return 1;

@@ -3,13 +3,14 @@
 
 #include <vector>
 
+#include "base/Simd.h"
 #include "score/NoteList.h"
 
 namespace quom {
 
-// Renders `notes` `runs` times on the fast path and once on the literal path, checks that every
-// render gives the same bytes, and prints a table of stage times (medians) to standard output.
-// Returns the exit status: 1 if two renders differ.
-int RunBench(const std::vector<NoteRec>& notes, int runs);
+// Renders `notes` `runs` times on the fast path with the vector instructions of `simd` and once on
+// the literal path, checks that every render gives the same bytes, and prints a table of stage
+// times (medians) to standard output. Returns the exit status: 1 if two renders differ.
+int RunBench(const std::vector<NoteRec>& notes, int runs, SimdPath simd);
 
 }  // namespace quom

@@ -2,6 +2,7 @@
 #include "app/Cli.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +21,7 @@
 #include "app/NoteListFile.h"
 #include "app/TerminalProgress.h"
 #include "app/WavExport.h"
+#include "base/Simd.h"
 #include "render/Synthesize.h"
 #include "resources/EmbeddedScore.h"
 #include "score/MidiMap.h"
@@ -38,7 +40,7 @@ struct Options {
   std::string midiPath;   // empty: no MIDI export
   bool printScore = false;
   int benchRuns = 0;  // 0: no benchmark
-  PlayOptions play;   // sound driver, quiet, passes
+  PlayOptions play;   // sound driver, quiet, passes, vector instructions
 };
 
 constexpr int64_t kMostPasses = 1000000;
@@ -50,6 +52,25 @@ int64_t ParsePasses(const std::string& text) {
     return -1;
   const int64_t n = std::stoll(text);
   return n >= 1 && n <= kMostPasses ? n : -1;
+}
+
+// The names of the vector paths this processor runs, narrowest first: "scalar, sse2, avx2".
+std::string SupportedSimdNames() {
+  std::string names;
+  for (SimdPath path : SupportedSimdPaths()) {
+    if (!names.empty()) names += ", ";
+    names += SimdPathName(path);
+  }
+  return names;
+}
+
+// --simd's argument: a path this processor runs. The error message for anything else.
+std::string CheckSimdName(const std::string& name) {
+  const std::optional<SimdPath> path = SimdPathNamed(name);
+  const std::vector<SimdPath> supported = SupportedSimdPaths();
+  if (path && std::find(supported.begin(), supported.end(), *path) != supported.end()) return "";
+  return "'" + name + (path ? "' cannot run on this processor" : "' is not a vector path") +
+         "; this processor runs " + SupportedSimdNames();
 }
 
 constexpr const char* kExamples = R"(Examples:
@@ -84,6 +105,8 @@ constexpr const char* kExamples = R"(Examples:
                                 does the same), without the progress line
   quom --loop 3                 play the piece three times without a break (--loop forever:
                                 until stopped), in the window or on the terminal
+  quom --bench 5 --simd avx2    time five renders with the AVX2 kernels against the literal
+                                code; every vector path gives the same bits
   On the terminal (no display), space pauses and resumes, the left and right arrows go
   back and forward 5 seconds, q and Esc stop; the window knows only Esc.
 
@@ -125,7 +148,9 @@ int RenderToFiles(const Options& opt, const std::vector<NoteRec>& notes, MidiExp
   TerminalProgress progress(stderr);
   Engine engine;
   engine.progress = opt.play.quiet ? nullptr : &progress;
-  const std::vector<int16_t> pcm = Synthesize(engine, notes, stems.get());
+  RenderOptions options;
+  options.simd = opt.play.simd;
+  const std::vector<int16_t> pcm = Synthesize(engine, notes, stems.get(), options);
   if (!opt.play.quiet) progress.Finish();
 
   if (pcmFile) pcmFile->Write(pcm);
@@ -149,7 +174,7 @@ int Run(const Options& opt) {
   if (!opt.midiPath.empty()) midi.emplace(opt.midiPath, notes);
   if (opt.benchRuns > 0) {
     if (midi) midi->Commit();
-    return RunBench(notes, opt.benchRuns);
+    return RunBench(notes, opt.benchRuns, opt.play.simd);
   }
   if (opt.printScore) {
     const std::string text = FormatNoteText(notes);
@@ -210,6 +235,13 @@ int RunCli(int argc, char** argv) {
                  "Time the synthesis N times, stage by stage, against the literal code path")
       ->type_name("N")
       ->check(CLI::Range(1, 1000));
+  std::string simd;
+  app.add_option("--simd", simd,
+                 "Run the synthesis with this vector instruction set (for --bench, --wav and "
+                 "playback): one of " +
+                     SupportedSimdNames() + " on this processor; without it, the widest")
+      ->type_name("NAME")
+      ->check(CheckSimdName);
   app.add_flag("--print-score", opt.printScore,
                "Write the note list (built-in, or --score's) as text to standard output");
   app.add_option("--audio-driver", opt.play.audioDriver,
@@ -234,6 +266,7 @@ int RunCli(int argc, char** argv) {
     return 2;
   }
   if (!loop.empty()) opt.play.passes = ParsePasses(loop);
+  if (!simd.empty()) opt.play.simd = *SimdPathNamed(simd);
 
   RemoveTempFilesOnSignal();
   try {

@@ -32,10 +32,10 @@ int RunDefault(const std::vector<NoteRec>& notes, const PlayOptions& options) {
     DSCheckDevice(ds);
     if (OpenWindowDisplay()) {
       Form1 form(ds);
-      FormLoad(form, ds, notes, options.passes);
+      FormLoad(form, ds, notes, options.passes, options.simd);
     }
     TerminalFront terminal(ds, options.quiet, options.passes);
-    FormLoad(terminal, ds, notes, options.passes);
+    FormLoad(terminal, ds, notes, options.passes, options.simd);
   } catch (const DSError& error) {
     return ReportNoSound(ds, error.what());
   } catch (const std::bad_alloc&) {

@@ -58,7 +58,8 @@ int InterruptRequested() {
   return gInterrupted;
 }
 
-void FormLoad(Front& form, modDS& ds, std::span<const NoteRec> notes, int64_t passes) {
+void FormLoad(Front& form, modDS& ds, std::span<const NoteRec> notes, int64_t passes,
+              SimdPath simd) {
   form.Show();
 
   Engine e;
@@ -68,7 +69,9 @@ void FormLoad(Front& form, modDS& ds, std::span<const NoteRec> notes, int64_t pa
   if (delay) e.progress = &slowed;
 
   // InitMix, sample bank, notes, reverb, PcmBuf, master.
-  std::vector<int16_t> PcmBuf = Synthesize(e, notes);
+  RenderOptions options;
+  options.simd = simd;
+  std::vector<int16_t> PcmBuf = Synthesize(e, notes, nullptr, options);
 
   gSoundOpen = 1;
   const double seconds = static_cast<double>(PcmBuf.size() / 2) / kSampleRate;

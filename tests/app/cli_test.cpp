@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "app/Resample.h"
+#include "base/Simd.h"
 #include "render/Synthesize.h"
 #include "tests/TestScores.h"
 
@@ -431,6 +433,16 @@ TEST_F(Cli, FailuresSayWhyAndLeaveNoFile) {
     fs::permissions(work_ / "locked", fs::perms::owner_read | fs::perms::owner_exec);
     locked = "locked/out.wav";
   }
+  // A vector path this processor cannot run (NEON on x86-64, AVX2 on ARM), and those it can.
+  const std::vector<SimdPath> supported = SupportedSimdPaths();
+  std::string foreignPath;
+  std::string supportedNames;
+  for (SimdPath path : {SimdPath::kNeon, SimdPath::kAvx2}) {
+    if (std::find(supported.begin(), supported.end(), path) == supported.end())
+      foreignPath = SimdPathName(path);
+  }
+  for (SimdPath path : supported)
+    supportedNames += (supportedNames.empty() ? "" : ", ") + std::string(SimdPathName(path));
   const std::vector<std::string> before = Listing();
 
   struct Case {
@@ -472,6 +484,14 @@ TEST_F(Cli, FailuresSayWhyAndLeaveNoFile) {
       {{"--loop", "0"}, 2, {"--loop", "forever"}},
       {{"--loop", "always"}, 2, {"--loop"}},
       {{"--loop", "2", "--wav", "out.wav"}, 2, {"--loop", "--wav"}},
+      {{"--score", "good.bin", "--wav", "out.wav", "--simd", "sse9"},
+       2,
+       {"--simd", "'sse9' is not a vector path", supportedNames}},
+      {{"--score", "good.bin", "--wav", "out.wav", "--simd", foreignPath},
+       2,
+       {"--simd", foreignPath, "cannot run", supportedNames}},
+      {{"--bench", "1", "--simd", "AVX2"}, 2, {"--simd", supportedNames}},
+      {{"--simd", ""}, 2, {"--simd", supportedNames}},
       {{"--score", "good.bin", "--wav", "no/such/dir/out.wav"}, 1, {"no/such/dir/out.wav"}},
       {{"--score", "good.bin", "--wav", "taken.wav"}, 1, {"taken.wav", "folder"}},
       {{"--score", "good.bin", "--wav", "out.wav", "--stems", "good.bin"}, 1, {"good.bin"}},
@@ -647,12 +667,40 @@ TEST_F(Cli, MidiFilesInAndOut) {
   }
 }
 
+// A path other than the widest writes the same file, and --bench names the path it ran: the
+// option's, not the environment's. (The engine's tests compare every path in detail; the scalar
+// one, the slowest, only where it is all there is.)
+TEST_F(Cli, AChosenVectorPathWritesTheSameSamples) {
+  const std::vector<NoteRec> notes = test::AllInstrumentsScore();
+  WriteBytes("score.bin", EncodeNoteList(notes));
+  Engine e;
+  const std::vector<int16_t> pcm = Synthesize(e, notes);
+  const std::vector<SimdPath> supported = SupportedSimdPaths();
+  const std::string narrowest = SimdPathName(supported[supported.size() > 1 ? 1 : 0]);
+  const RunResult r = Run({"--score", "score.bin", "--wav", "out.wav", "--simd", narrowest});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(ReadSound(work_ / "out.wav", false).pcm == pcm);
+
+  const char* inherited = std::getenv("QUOM_SIMD");
+  const std::string kept = inherited ? inherited : "";
+  setenv("QUOM_SIMD", SimdPathName(supported.back()), 1);
+  const RunResult bench = Run({"--score", "score.bin", "--bench", "1", "--simd", narrowest});
+  if (inherited) {
+    setenv("QUOM_SIMD", kept.c_str(), 1);
+  } else {
+    unsetenv("QUOM_SIMD");
+  }
+  ASSERT_EQ(bench.status, 0) << bench.err;
+  EXPECT_NE(bench.out.find(", " + narrowest + " kernels"), std::string::npos) << bench.out;
+  EXPECT_NE(bench.out.find("renders identical"), std::string::npos) << bench.out;
+}
+
 TEST_F(Cli, HelpAndVersion) {
   const RunResult help = Run({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const char* s :
        {"--wav", "--stems", "--score", "--map", "--export-midi", "--format", "--quality", "--loop",
-        "--wav -", "quom.ogg", "arrows", "Examples", "Exit status", "141"}) {
+        "--simd", "--wav -", "quom.ogg", "arrows", "Examples", "Exit status", "141"}) {
     EXPECT_NE(help.out.find(s), std::string::npos) << s;
   }
   const RunResult version = Run({"--version"});
