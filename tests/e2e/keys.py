@@ -121,7 +121,8 @@ class Run:
         state, minutes, seconds = found[-1]
         return state.strip(), int(minutes) * 60 + int(seconds)
 
-    def wait_for(self, what, seconds=30):
+    # Generous: a sanitized build renders the first score for a minute and more.
+    def wait_for(self, what, seconds=300):
         end = time.time() + seconds
         while time.time() < end:
             self.read()
