@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
+
+#include "base/Simd.h"
 
 namespace quom::test {
 
@@ -26,6 +29,18 @@ inline ::testing::AssertionResult MatchesDigits(double actual, double printed, i
   if (std::fabs(actual - printed) <= half_ulp * 1.0000001) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << std::scientific << actual << " does not round to "
                                        << printed << " at " << digits << " significant digits";
+}
+
+// The vector paths to check: the processor's, and one of another architecture, which the kernels
+// must run as plain scalar code.
+inline std::vector<SimdPath> PathsToCheck() {
+  std::vector<SimdPath> paths = AvailableSimdPaths();
+#if defined(__aarch64__)
+  paths.push_back(SimdPath::kSse2);
+#else
+  paths.push_back(SimdPath::kNeon);
+#endif
+  return paths;
 }
 
 }  // namespace quom::test

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <vector>
 
+#include "tests/TestUtil.h"
 #include "units/modString.h"
 
 namespace quom {
@@ -20,21 +21,9 @@ TEST(Vibrato, SinApproxStaysWithinItsBound) {
   EXPECT_LT(worst, kSinApproxError / 2);
 }
 
-// The paths to check: the processor's, and one of another architecture, which the kernels must
-// run as plain scalar code.
-std::vector<SimdPath> PathsToCheck() {
-  std::vector<SimdPath> paths = AvailableSimdPaths();
-#if defined(__aarch64__)
-  paths.push_back(SimdPath::kSse2);
-#else
-  paths.push_back(SimdPath::kNeon);
-#endif
-  return paths;
-}
-
 // Bends over long runs of phases, compared with one library call per phase.
 void ExpectBendsMatch(double start, int32_t count) {
-  for (SimdPath path : PathsToCheck()) {
+  for (SimdPath path : test::PathsToCheck()) {
     SCOPED_TRACE(SimdPathName(path));
     std::vector<double> fast(count);
     double end = start;

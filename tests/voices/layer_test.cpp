@@ -8,6 +8,7 @@
 #include "render/Engine.h"
 #include "render/NotePlan.h"
 #include "tests/TestScores.h"
+#include "tests/TestUtil.h"
 #include "voices/LayerLanes.h"
 
 namespace quom {
@@ -40,18 +41,6 @@ std::vector<std::vector<float>> RenderLiteral(const Engine& e, const SongPlan& p
   return literal;
 }
 
-// The paths to check: the processor's, and one of another architecture, which the kernels must
-// run as plain scalar code.
-std::vector<SimdPath> PathsToCheck() {
-  std::vector<SimdPath> paths = AvailableSimdPaths();
-#if defined(__aarch64__)
-  paths.push_back(SimdPath::kSse2);
-#else
-  paths.push_back(SimdPath::kNeon);
-#endif
-  return paths;
-}
-
 // Renders the list's layers through the lanes of every path to check, ending and starting at their
 // own times, and compares each with the literal rendering; with `alone`, also each layer in a
 // lane of its own (with the widest vibrato: one lane is the same code on every path).
@@ -60,7 +49,7 @@ void ExpectLanesMatchLiteral(const std::vector<NoteRec>& notes, bool alone) {
   InitMix(e);
   const SongPlan plan = PlanSong(e, notes, kSecPerTick);
   const std::vector<std::vector<float>> literal = RenderLiteral(e, plan);
-  for (SimdPath path : PathsToCheck()) {
+  for (SimdPath path : test::PathsToCheck()) {
     std::vector<std::vector<float>> lanes(plan.layers.size());
     size_t taken = 0;
     size_t finished = 0;
