@@ -341,10 +341,10 @@ struct Kernel {
   }
 
   // Slot t of a sweep: smoothing of t after the acceleration of t + W (kAhead: 0 none, 1 all
-  // lanes, 2 some), with row 0 copied out while t < W (kCopy). The neighbouring slots are carried
-  // from one slot to the next in dm, d0, dp (displacements around t + W) and v0, vp (velocities
-  // of t and t + 1).
-  template <int kAhead, bool kCopy, int kPhase, bool kColumns>
+  // lanes, 2 some), with row 0 copied out while t < W (kCopy: 1 known to be, 0 known not to be,
+  // -1 not known). The neighbouring slots are carried from one slot to the next in dm, d0, dp
+  // (displacements around t + W) and v0, vp (velocities of t and t + 1).
+  template <int kAhead, int kCopy, int kPhase, bool kColumns>
   [[gnu::always_inline]] void SweepSlot(int32_t t, V* prev, V* dm, V* d0, V* dp, V* v0, V* vp) {
     if (kAhead) {
       LoadSlot(s.D, t + W + 1, dp);
@@ -360,10 +360,10 @@ struct Kernel {
 #pragma GCC unroll 4
     for (int k = 0; k < N; ++k)
       v0[k] = vp[k];
-    if (kCopy) CopyFirstRow(t);
+    if (kCopy == 1 || (kCopy == -1 && t < W)) CopyFirstRow(t);
   }
 
-  template <int kAhead, bool kCopy, bool kColumns, std::size_t... P>
+  template <int kAhead, int kCopy, bool kColumns, std::size_t... P>
   [[gnu::always_inline]] void SweepGroup(int32_t t, V* prev, V* dm, V* d0, V* dp, V* v0, V* vp,
                                          std::index_sequence<P...>) {
     (SweepSlot<kAhead, kCopy, static_cast<int>(P), kColumns>(t + static_cast<int32_t>(P), prev, dm,
@@ -371,13 +371,15 @@ struct Kernel {
      ...);
   }
 
-  // Slots [from, to), every lane holding a cell, N at a time from a multiple of N on, so that
-  // the vectors holding column 0 and the last column are known at compile time. A group of
-  // slots t .. t + N - 1 (r = t & (W - 1) onwards) holds column 0 where r < L and the last
-  // column where also r + N == W: most groups of a wide plate hold neither and skip the blends.
-  // (With two-lane vectors the second copy of the group costs more than the blends it saves.)
+  // Slots [from, to), every lane holding a cell. Where the acceleration ahead fills every lane or
+  // is over (kAhead 1 or 0) and whether row 0 is copied is known (kCopy 0 or 1): all but some
+  // W slots of a step, N at a time from a multiple of N on, so that the vectors holding column 0
+  // and the last column are known at compile time. A group of slots t .. t + N - 1
+  // (r = t & (W - 1) onwards) holds column 0 where r < L and the last column where also
+  // r + N == W: most groups of a wide plate hold neither and skip the blends. (With two-lane
+  // vectors the second copy of the group costs more than the blends it saves.)
   static constexpr bool kSkipColumns = kW >= 4;
-  template <int kAhead, bool kCopy>
+  template <int kAhead, int kCopy>
   [[gnu::always_inline]] void Sweep(int32_t from, int32_t to, V* prev) {
     V dm[N], d0[N], dp[N], v0[N], vp[N];
     if (kAhead) {
@@ -386,15 +388,18 @@ struct Kernel {
     }
     LoadSlot(s.V, from, v0);
     int32_t t = from;
-    for (; t < to && t % N != 0; ++t)
-      SweepSlot<kAhead, kCopy, -1, true>(t, prev, dm, d0, dp, v0, vp);
-    for (; t + N <= to; t += N) {
-      const int32_t r = t & (W - 1);
-      if (kSkipColumns && r >= L && r != W - N) {
-        SweepGroup<kAhead, kCopy, false>(t, prev, dm, d0, dp, v0, vp,
-                                         std::make_index_sequence<N>());
-      } else {
-        SweepGroup<kAhead, kCopy, true>(t, prev, dm, d0, dp, v0, vp, std::make_index_sequence<N>());
+    if constexpr (kAhead != 2 && kCopy != -1) {
+      for (; t < to && t % N != 0; ++t)
+        SweepSlot<kAhead, kCopy, -1, true>(t, prev, dm, d0, dp, v0, vp);
+      for (; t + N <= to; t += N) {
+        const int32_t r = t & (W - 1);
+        if (kSkipColumns && r >= L && r != W - N) {
+          SweepGroup<kAhead, kCopy, false>(t, prev, dm, d0, dp, v0, vp,
+                                           std::make_index_sequence<N>());
+        } else {
+          SweepGroup<kAhead, kCopy, true>(t, prev, dm, d0, dp, v0, vp,
+                                          std::make_index_sequence<N>());
+        }
       }
     }
     for (; t < to; ++t)
@@ -419,6 +424,9 @@ struct Kernel {
       SmoothAt(t, prev);
       CopyFirstRow(t);
     }
+    // Segments where row 0 is copied and the acceleration ahead is over exist only on plates of
+    // one block of rows; they go one slot at a time, as do the L - 1 slots whose acceleration
+    // fills some lanes.
     const int32_t bounds[] = {W, BW - W, last + 1 - W, BW};
     while (t < BW) {
       int32_t to = BW;
@@ -427,15 +435,11 @@ struct Kernel {
       }
       const bool copy = t < W;
       const int ahead = t + W > last ? 0 : t + W < BW ? 1 : 2;
-      if (copy) {
-        if (ahead == 0) Sweep<0, true>(t, to, prev);
-        if (ahead == 1) Sweep<1, true>(t, to, prev);
-        if (ahead == 2) Sweep<2, true>(t, to, prev);
-      } else {
-        if (ahead == 0) Sweep<0, false>(t, to, prev);
-        if (ahead == 1) Sweep<1, false>(t, to, prev);
-        if (ahead == 2) Sweep<2, false>(t, to, prev);
-      }
+      if (ahead == 1 && copy) Sweep<1, 1>(t, to, prev);
+      if (ahead == 1 && !copy) Sweep<1, 0>(t, to, prev);
+      if (ahead == 0 && !copy) Sweep<0, 0>(t, to, prev);
+      if (ahead == 0 && copy) Sweep<0, -1>(t, to, prev);
+      if (ahead == 2) Sweep<2, -1>(t, to, prev);
       t = to;
     }
     for (; t <= last; ++t) {
