@@ -46,6 +46,16 @@ template <int S, typename V>
   return Window<S>(a, b, std::make_index_sequence<sizeof(V) / sizeof(double)>());
 }
 
+// a with element E taken from b.
+template <int E, typename V, std::size_t... J>
+[[gnu::always_inline]] inline V Insert(const V& a, const V& b, std::index_sequence<J...>) {
+  return __builtin_shufflevector(a, b, static_cast<int>(J == E ? sizeof...(J) + J : J)...);
+}
+template <int E, typename V>
+[[gnu::always_inline]] inline V Insert(const V& a, const V& b) {
+  return Insert<E>(a, b, std::make_index_sequence<sizeof(V) / sizeof(double)>());
+}
+
 constexpr double kRattleBounce = -0.5;
 constexpr double kDampKeep = 0.5;
 
@@ -134,6 +144,11 @@ struct Kernel {
   using V = typename LaneVec<kW>::D;
   using M = decltype(V{} < V{});
 
+  // Where a group of slots starts in its row of slots, when not known at compile time or when it is
+  // the row's last group (a group at the start of a row gives its place, 0 or more).
+  static constexpr int kRunTime = -1;
+  static constexpr int kTail = -2;
+
   SkewedPlate& s;
   const int32_t W;
   const int32_t BW;
@@ -158,8 +173,11 @@ struct Kernel {
   // in this order), given slots t - 1 and t + 1; the lanes of column 0 and the last column take
   // their left or right neighbour from slot t + W - 1 or t - W + 1 instead, and vector 0's upper
   // and vector N - 1's lower neighbour shift in one lane from upFar and downFar. kPhase is t % N
-  // when the caller knows it, else -1; kColumns false when the slot holds neither column.
-  template <int kPhase, bool kColumns = true>
+  // when the caller knows it, else -1; kColumns false when the slot holds neither column. kR, when
+  // not kRunTime, places the slot's group in its row of W slots: (t - kPhase) & (W - 1) for one of
+  // the groups at the row's start, kTail for its last group. The lanes holding the columns are
+  // then known at compile time, and each blend is one constant shuffle.
+  template <int kPhase, bool kColumns = true, int kR = kRunTime>
   [[gnu::always_inline]] void Sums(const double* a, int32_t t, const V* prev, const V* next,
                                    V upFar, V downFar, V* sum) const {
     const double* slot = a + static_cast<ptrdiff_t>(t) * L;
@@ -173,6 +191,19 @@ struct Kernel {
     }
     // Lane r holds column 0, lane r1 the last column (when they are lanes at all).
     if constexpr (!kColumns) {
+    } else if constexpr (kR >= 0) {
+      // Lane r holds column 0 and lane r + 1 the last column, where they are below L.
+      constexpr int r = kR + kPhase;
+      if constexpr (r < L) {
+        left[r % N] = Insert<r / N>(left[r % N], LoadVec<V>(slot + (W - 1) * L + r % N * kW));
+      }
+      if constexpr (r + 1 < L) {
+        constexpr int r1 = r + 1;
+        right[r1 % N] = Insert<r1 / N>(right[r1 % N], LoadVec<V>(slot - (W - 1) * L + r1 % N * kW));
+      }
+    } else if constexpr (kR == kTail) {
+      // Only the group's last slot holds a column: the last one, in lane 0.
+      if constexpr (kPhase == N - 1) right[0] = Insert<0>(right[0], LoadVec<V>(slot - (W - 1) * L));
     } else if constexpr (N == 1) {
       if (r < L || r == W - 1) {
         left[0] = lane[0] == r ? LoadVec<V>(slot + (W - 1) * L) : left[0];
@@ -229,10 +260,10 @@ struct Kernel {
   }
 
   // Acceleration of slot t, given the displacements of slots t - 1, t and t + 1.
-  template <bool kMasked, int kPhase = -1, bool kColumns = true>
+  template <bool kMasked, int kPhase = -1, bool kColumns = true, int kR = kRunTime>
   [[gnu::always_inline]] void Accelerate(int32_t t, const V* dm, const V* d0, const V* dp) {
     V sum[N];
-    Sums<kPhase, kColumns>(s.D, t, dm, dp, UpFar(s.D, t), DownFar(s.D, t), sum);
+    Sums<kPhase, kColumns, kR>(s.D, t, dm, dp, UpFar(s.D, t), DownFar(s.D, t), sum);
     double* v = s.V + static_cast<ptrdiff_t>(t) * L;
     const double* kk = s.K + static_cast<ptrdiff_t>(t) * L;
 #pragma GCC unroll 4
@@ -254,10 +285,10 @@ struct Kernel {
 
   // Smoothing of slot t and the displacement of its cells, given the velocities of slot t - 1
   // as smoothed (prev, which comes back holding slot t) and of slots t and t + 1 as accelerated.
-  template <bool kMasked, int kPhase = -1, bool kColumns = true>
+  template <bool kMasked, int kPhase = -1, bool kColumns = true, int kR = kRunTime>
   [[gnu::always_inline]] void Smooth(int32_t t, V* prev, const V* v0, const V* vp) {
     V sum[N];
-    Sums<kPhase, kColumns>(s.V, t, prev, vp, UpFar(s.V, t), DownFar(s.V, t), sum);
+    Sums<kPhase, kColumns, kR>(s.V, t, prev, vp, UpFar(s.V, t), DownFar(s.V, t), sum);
     double* v = s.V + static_cast<ptrdiff_t>(t) * L;
     double* d = s.D + static_cast<ptrdiff_t>(t) * L;
 #pragma GCC unroll 4
@@ -344,11 +375,11 @@ struct Kernel {
   // lanes, 2 some), with row 0 copied out while t < W (kCopy: 1 known to be, 0 known not to be,
   // -1 not known). The neighbouring slots are carried from one slot to the next in dm, d0, dp
   // (displacements around t + W) and v0, vp (velocities of t and t + 1).
-  template <int kAhead, int kCopy, int kPhase, bool kColumns>
+  template <int kAhead, int kCopy, int kPhase, bool kColumns, int kR = kRunTime>
   [[gnu::always_inline]] void SweepSlot(int32_t t, V* prev, V* dm, V* d0, V* dp, V* v0, V* vp) {
     if (kAhead) {
       LoadSlot(s.D, t + W + 1, dp);
-      Accelerate<kAhead == 2, kPhase, kColumns>(t + W, dm, d0, dp);
+      Accelerate<kAhead == 2, kPhase, kColumns, kR>(t + W, dm, d0, dp);
 #pragma GCC unroll 4
       for (int k = 0; k < N; ++k) {
         dm[k] = d0[k];
@@ -356,18 +387,27 @@ struct Kernel {
       }
     }
     LoadSlot(s.V, t + 1, vp);
-    Smooth<false, kPhase, kColumns>(t, prev, v0, vp);
+    Smooth<false, kPhase, kColumns, kR>(t, prev, v0, vp);
 #pragma GCC unroll 4
     for (int k = 0; k < N; ++k)
       v0[k] = vp[k];
     if (kCopy == 1 || (kCopy == -1 && t < W)) CopyFirstRow(t);
   }
 
-  template <int kAhead, int kCopy, bool kColumns, std::size_t... P>
+  template <int kAhead, int kCopy, bool kColumns, int kR = kRunTime, std::size_t... P>
   [[gnu::always_inline]] void SweepGroup(int32_t t, V* prev, V* dm, V* d0, V* dp, V* v0, V* vp,
                                          std::index_sequence<P...>) {
-    (SweepSlot<kAhead, kCopy, static_cast<int>(P), kColumns>(t + static_cast<int32_t>(P), prev, dm,
-                                                             d0, dp, v0, vp),
+    (SweepSlot<kAhead, kCopy, static_cast<int>(P), kColumns, kR>(t + static_cast<int32_t>(P), prev,
+                                                                 dm, d0, dp, v0, vp),
+     ...);
+  }
+
+  // The first L / N groups of a row of slots, whose lanes hold column 0.
+  template <int kAhead, int kCopy, std::size_t... G>
+  [[gnu::always_inline]] void SweepHead(int32_t t, V* prev, V* dm, V* d0, V* dp, V* v0, V* vp,
+                                        std::index_sequence<G...>) {
+    (SweepGroup<kAhead, kCopy, true, static_cast<int>(G) * N>(
+         t + static_cast<int32_t>(G) * N, prev, dm, d0, dp, v0, vp, std::make_index_sequence<N>()),
      ...);
   }
 
@@ -376,8 +416,10 @@ struct Kernel {
   // W slots of a step, N at a time from a multiple of N on, so that the vectors holding column 0
   // and the last column are known at compile time. A group of slots t .. t + N - 1
   // (r = t & (W - 1) onwards) holds column 0 where r < L and the last column where also
-  // r + N == W: most groups of a wide plate hold neither and skip the blends. (With two-lane
-  // vectors the second copy of the group costs more than the blends it saves.)
+  // r + N == W: most groups of a wide plate hold neither and skip the blends. Whole rows of slots
+  // in the middle of a step, where the acceleration ahead fills every lane and row 0 is done, go
+  // a row at a time, the groups at either end of the row compiled for their place in it. (With
+  // two-lane vectors the extra copies cost more than the blends they save.)
   static constexpr bool kSkipColumns = kW >= 4;
   template <int kAhead, int kCopy>
   [[gnu::always_inline]] void Sweep(int32_t from, int32_t to, V* prev) {
@@ -391,8 +433,23 @@ struct Kernel {
     if constexpr (kAhead != 2 && kCopy != -1) {
       for (; t < to && t % N != 0; ++t)
         SweepSlot<kAhead, kCopy, -1, true>(t, prev, dm, d0, dp, v0, vp);
-      for (; t + N <= to; t += N) {
+      while (t + N <= to) {
         const int32_t r = t & (W - 1);
+        if constexpr (kSkipColumns && kAhead == 1 && kCopy == 0) {
+          // A whole row of slots, as most of a step is, with the column lanes known in each group.
+          if (r == 0 && t + W <= to) {
+            SweepHead<kAhead, kCopy>(t, prev, dm, d0, dp, v0, vp,
+                                     std::make_index_sequence<L / N>());
+            for (int32_t g = t + L; g < t + W - N; g += N) {
+              SweepGroup<kAhead, kCopy, false>(g, prev, dm, d0, dp, v0, vp,
+                                               std::make_index_sequence<N>());
+            }
+            SweepGroup<kAhead, kCopy, true, kTail>(t + W - N, prev, dm, d0, dp, v0, vp,
+                                                   std::make_index_sequence<N>());
+            t += W;
+            continue;
+          }
+        }
         if (kSkipColumns && r >= L && r != W - N) {
           SweepGroup<kAhead, kCopy, false>(t, prev, dm, d0, dp, v0, vp,
                                            std::make_index_sequence<N>());
@@ -400,6 +457,7 @@ struct Kernel {
           SweepGroup<kAhead, kCopy, true>(t, prev, dm, d0, dp, v0, vp,
                                           std::make_index_sequence<N>());
         }
+        t += N;
       }
     }
     for (; t < to; ++t)
