@@ -114,7 +114,7 @@ struct WetKernel {
     using D = LapVec<T>;
     using F = typename LaneVec<T::kDoubles>::F;
     constexpr int kW = T::kDoubles;
-    constexpr int U = kW == 8 ? 8 : 4;
+    constexpr int U = kW >= 4 ? 8 : 4;
     static_assert(kChunk % (U * kW) == 0);
     for (int32_t i = 0; i < count; i += U * kW) {
       D accL[U], accR[U];
