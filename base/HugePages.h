@@ -22,4 +22,24 @@ void ReserveHuge(std::vector<T>& v, size_t n) {
   AdviseHugePages(v.data(), n * sizeof(T));
 }
 
+// A stretch of memory handed out in pieces from its start, advised for huge pages and only
+// reserved until touched; the pieces are returned all at once, when the region goes. Built with
+// the address checker, it has no memory to hand out.
+class HugeRegion {
+ public:
+  explicit HugeRegion(size_t bytes);
+  ~HugeRegion();
+  HugeRegion(const HugeRegion&) = delete;
+  HugeRegion& operator=(const HugeRegion&) = delete;
+
+  // The next `bytes` (64-byte aligned), or nullptr once the region cannot hold them.
+  void* Take(size_t bytes);
+
+ private:
+  void* mapped_ = nullptr;
+  char* base_ = nullptr;
+  size_t size_ = 0;
+  size_t used_ = 0;
+};
+
 }  // namespace quom

@@ -43,51 +43,70 @@ constexpr int32_t kPlateStretch = 4096;
 constexpr BankPlate kPlateOrder[kBankPlates] = {kPlateBig, kPlateMid, kPlateSmall};
 constexpr int kBankPieces = kBankPlates + 1;  // and the noise burst with the kick
 
+// A voice buffer, from the heap or from the pool's region.
+struct VoiceFree {
+  bool heap = true;
+  void operator()(float* p) const {
+    if (heap) delete[] p;
+  }
+};
+struct VoiceBuffer {
+  std::unique_ptr<float[], VoiceFree> data;
+  size_t size = 0;
+  float* get() const { return data.get(); }
+};
+
 // Voice buffers handed back after mixing and reused, so that the pages of one layer's buffer
-// serve the next instead of being returned to the system and faulted in again.
+// serve the next instead of being returned to the system and faulted in again. New buffers come
+// from a region of huge pages while it lasts: one fault maps 2 MiB of them instead of 4 KiB.
 class VoicePool {
  public:
-  // Free buffers kept for reuse, in samples; beyond it they go back to the allocator, so that
-  // buffers of many sizes do not pile up.
+  // Free buffers of the heap kept for reuse, in samples; beyond it they go back to the allocator,
+  // so that buffers of many sizes do not pile up. The region's buffers are always kept.
   static constexpr size_t kFreeSamples = 1 << 20;
-  struct Buffer {
-    std::unique_ptr<float[]> data;
-    size_t size = 0;
-    float* get() const { return data.get(); }
-  };
+  // The region: four times the samples the window holds, room for the layers in flight, the free
+  // buffers and what their sizes leave unused.
+  static constexpr size_t kRegionBytes = size_t{4} * kWindowSamples * sizeof(float);
+
+  using Buffer = VoiceBuffer;
 
   Buffer Get(int32_t len) {
     const size_t n = static_cast<size_t>(len);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      // The smallest free buffer that is large enough.
-      size_t best = free_.size();
-      for (size_t i = 0; i < free_.size(); ++i) {
-        if (free_[i].size >= n && (best == free_.size() || free_[i].size < free_[best].size))
-          best = i;
-      }
-      if (best != free_.size()) {
-        freeSize_ -= free_[best].size;
-        Buffer b = std::move(free_[best]);
-        free_[best] = std::move(free_.back());
-        free_.pop_back();
-        return b;
-      }
+    std::lock_guard<std::mutex> lock(mutex_);
+    // The smallest free buffer that is large enough.
+    size_t best = free_.size();
+    for (size_t i = 0; i < free_.size(); ++i) {
+      if (free_[i].size >= n && (best == free_.size() || free_[i].size < free_[best].size))
+        best = i;
     }
-    return Buffer{std::unique_ptr<float[]>(new float[n]), n};
+    if (best != free_.size()) {
+      if (free_[best].data.get_deleter().heap) freeSize_ -= free_[best].size;
+      Buffer b = std::move(free_[best]);
+      free_[best] = std::move(free_.back());
+      free_.pop_back();
+      return b;
+    }
+    if (void* p = region_.Take(n * sizeof(float))) {
+      return Buffer{std::unique_ptr<float[], VoiceFree>(static_cast<float*>(p), VoiceFree{false}),
+                    n};
+    }
+    return Buffer{std::unique_ptr<float[], VoiceFree>(new float[n]), n};
   }
 
   void Put(Buffer b) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (freeSize_ + b.size > kFreeSamples) return;  // freed here, the pool is full
-    freeSize_ += b.size;
+    if (b.data.get_deleter().heap) {
+      if (freeSize_ + b.size > kFreeSamples) return;  // freed here, the pool is full
+      freeSize_ += b.size;
+    }
     free_.push_back(std::move(b));
   }
 
  private:
   std::mutex mutex_;
+  HugeRegion region_{kRegionBytes};
   std::vector<Buffer> free_;
-  size_t freeSize_ = 0;  // samples in free_
+  size_t freeSize_ = 0;  // samples in free_ from the heap
 };
 
 class Pipeline {
