@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/HugePages.h"
 #include "base/Rounding.h"
 #include "render/Engine.h"
 #include "render/NotePlan.h"
@@ -145,7 +146,9 @@ SongPlan PlanSong(Engine& e, std::span<const NoteRec> notes, float SecPerTick) {
   size_t layers = 0;
   for (const NoteRec& r : notes)
     layers += static_cast<size_t>(InstrumentOf(r.Instrument).layers);
-  plan.layers.reserve(layers);  // a layer plan holds a wave table: copying them adds up
+  // A layer plan holds a wave table: copying them would add up, and their megabytes fault in
+  // fewer pages as huge ones.
+  ReserveHuge(plan.layers, layers);
   const double secPerTick = SecPerTick;
   int64_t mixLen = plan.sizedLen;
   for (const NoteRec& r : notes) {
