@@ -73,34 +73,46 @@ template <typename T>
 using LapVec = typename LaneVec<T::kDoubles>::D;
 
 // y for `count` frames from `y`, each from half the frame a lap earlier and TapIn, where tapIn
-// and y point at the first frame. count is a multiple of the block (U vectors). TapIn and y are
+// and y point at the first frame. Blocks of U vectors, then of kRest for the frames left (AVX2's
+// twelve vectors do not divide a chunk); count is a multiple of kRest vectors. TapIn and y are
 // floats held as doubles, so that only the roundings cost a conversion.
 struct LineKernel {
   using Signature = void(const LapTaps&, const double*, double*, int32_t);
+
+  // Frames [i, i + U * W): U vectors side by side.
+  template <typename D, int U>
+  [[gnu::always_inline]] static inline void Block(const LapTaps& taps, const double* tapIn,
+                                                  double* y, int32_t i) {
+    constexpr int kW = sizeof(D) / sizeof(double);
+    D acc[U];
+#pragma GCC unroll 16
+    for (int u = 0; u < U; ++u)
+      acc[u] = RoundF(LoadVec<D>(y + i + u * kW - kLap) * 0.5);  // the halved cell
+    for (int t = 0; t < kReverbTaps; ++t) {
+      const double* in = tapIn + i + 1 - taps.lineDelay[t];
+      const double g = taps.lineGain[t];
+#pragma GCC unroll 16
+      for (int u = 0; u < U; ++u)
+        acc[u] = RoundF(acc[u] + LoadVec<D>(in + u * kW) * g);  // the product is exact
+    }
+#pragma GCC unroll 16
+    for (int u = 0; u < U; ++u)
+      StoreVec(y + i + u * kW, acc[u]);
+  }
 
   template <typename T>
   [[gnu::always_inline]] static inline void Run(const LapTaps& taps, const double* tapIn, double* y,
                                                 int32_t count) {
     using D = LapVec<T>;
     constexpr int kW = T::kDoubles;
-    constexpr int U = kW == 1 ? 4 : 8;
-    static_assert(kChunk % (U * kW) == 0);
-    for (int32_t i = 0; i < count; i += U * kW) {
-      D acc[U];
-#pragma GCC unroll 8
-      for (int u = 0; u < U; ++u)
-        acc[u] = RoundF(LoadVec<D>(y + i + u * kW - kLap) * 0.5);  // the halved cell
-      for (int t = 0; t < kReverbTaps; ++t) {
-        const double* in = tapIn + i + 1 - taps.lineDelay[t];
-        const double g = taps.lineGain[t];
-#pragma GCC unroll 8
-        for (int u = 0; u < U; ++u)
-          acc[u] = RoundF(acc[u] + LoadVec<D>(in + u * kW) * g);  // the product is exact
-      }
-#pragma GCC unroll 8
-      for (int u = 0; u < U; ++u)
-        StoreVec(y + i + u * kW, acc[u]);
-    }
+    constexpr int U = kW == 1 ? 4 : kW == 4 ? 12 : 8;
+    constexpr int kRest = kW == 4 ? 4 : U;
+    static_assert(kChunk % (kRest * kW) == 0);
+    int32_t i = 0;
+    for (; i + U * kW <= count; i += U * kW)
+      Block<D, U>(taps, tapIn, y, i);
+    for (; i < count; i += kRest * kW)
+      Block<D, kRest>(taps, tapIn, y, i);
   }
 };
 
