@@ -283,6 +283,42 @@ struct Kernel {
     Accelerate<true>(t, dm, d0, dp);
   }
 
+  // Acceleration of slot t, given the displacements of slots t - 1 and t in dm and d0, which
+  // come back holding slots t and t + 1.
+  template <bool kMasked, int kPhase, bool kColumns, int kR = kRunTime>
+  [[gnu::always_inline]] void AccelerateNext(int32_t t, V* dm, V* d0, V* dp) {
+    LoadSlot(s.D, t + 1, dp);
+    Accelerate<kMasked, kPhase, kColumns, kR>(t, dm, d0, dp);
+#pragma GCC unroll 4
+    for (int k = 0; k < N; ++k) {
+      dm[k] = d0[k];
+      d0[k] = dp[k];
+    }
+  }
+
+  template <bool kColumns, int kR, std::size_t... P>
+  [[gnu::always_inline]] void AccelerateGroup(int32_t t, V* dm, V* d0, V* dp,
+                                              std::index_sequence<P...>) {
+    (AccelerateNext<false, static_cast<int>(P), kColumns, kR>(t + static_cast<int32_t>(P), dm, d0,
+                                                              dp),
+     ...);
+  }
+
+  // The acceleration of the first row of slots, before a step's sweep: the L - 1 slots with
+  // empty lanes one at a time, then every lane, N slots at a time past the lanes of column 0.
+  [[gnu::always_inline]] void AccelerateFirstRow() {
+    int32_t t = 0;
+    for (; t < L - 1; ++t)
+      AccelerateAt(t);
+    V dm[N], d0[N], dp[N];
+    LoadSlot(s.D, t - 1, dm);
+    LoadSlot(s.D, t, d0);
+    AccelerateNext<false, -1, true>(t++, dm, d0, dp);  // slot L - 1, column 0 in lane L - 1
+    for (; t < W - N; t += N)
+      AccelerateGroup<false, kRunTime>(t, dm, d0, dp, std::make_index_sequence<N>());
+    AccelerateGroup<true, kTail>(t, dm, d0, dp, std::make_index_sequence<N>());
+  }
+
   // Smoothing of slot t and the displacement of its cells, given the velocities of slot t - 1
   // as smoothed (prev, which comes back holding slot t) and of slots t and t + 1 as accelerated.
   template <bool kMasked, int kPhase = -1, bool kColumns = true, int kR = kRunTime>
@@ -377,15 +413,7 @@ struct Kernel {
   // (displacements around t + W) and v0, vp (velocities of t and t + 1).
   template <int kAhead, int kCopy, int kPhase, bool kColumns, int kR = kRunTime>
   [[gnu::always_inline]] void SweepSlot(int32_t t, V* prev, V* dm, V* d0, V* dp, V* v0, V* vp) {
-    if (kAhead) {
-      LoadSlot(s.D, t + W + 1, dp);
-      Accelerate<kAhead == 2, kPhase, kColumns, kR>(t + W, dm, d0, dp);
-#pragma GCC unroll 4
-      for (int k = 0; k < N; ++k) {
-        dm[k] = d0[k];
-        d0[k] = dp[k];
-      }
-    }
+    if (kAhead) AccelerateNext<kAhead == 2, kPhase, kColumns, kR>(t + W, dm, d0, dp);
     LoadSlot(s.V, t + 1, vp);
     Smooth<false, kPhase, kColumns, kR>(t, prev, v0, vp);
 #pragma GCC unroll 4
@@ -468,8 +496,7 @@ struct Kernel {
     const int32_t last = s.last;
     CopyDisplacementHalos();
     AccelerateLastRowHalo();
-    for (int32_t t = 0; t < W; ++t)
-      AccelerateAt(t);
+    AccelerateFirstRow();
 
     V prev[N];
     LoadSlot(s.V, -1, prev);
