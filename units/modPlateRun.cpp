@@ -141,6 +141,8 @@ struct SkewedPlate {
 template <int kW, int N>
 struct Kernel {
   static constexpr int L = N * kW;  // lanes per slot
+  // Slot numbers, as wide as pointers, so that the addresses built from them need no widening.
+  using Slot = ptrdiff_t;
   using V = typename LaneVec<kW>::D;
   using M = decltype(V{} < V{});
 
@@ -150,8 +152,8 @@ struct Kernel {
   static constexpr int kTail = -2;
 
   SkewedPlate& s;
-  const int32_t W;
-  const int32_t BW;
+  const Slot W;  // a row of slots
+  const Slot BW;
   const double keep;
   const double spread;
   M lane[N];      // the lane each element holds
@@ -178,11 +180,11 @@ struct Kernel {
   // the groups at the row's start, kTail for its last group. The lanes holding the columns are
   // then known at compile time, and each blend is one constant shuffle.
   template <int kPhase, bool kColumns = true, int kR = kRunTime>
-  [[gnu::always_inline]] void Sums(const double* a, int32_t t, const V* prev, const V* next,
-                                   V upFar, V downFar, V* sum) const {
-    const double* slot = a + static_cast<ptrdiff_t>(t) * L;
-    const int32_t r = t & (W - 1);
-    const int32_t r1 = (r + 1) & (W - 1);
+  [[gnu::always_inline]] void Sums(const double* a, Slot t, const V* prev, const V* next, V upFar,
+                                   V downFar, V* sum) const {
+    const double* slot = a + t * L;
+    const Slot r = t & (W - 1);
+    const Slot r1 = (r + 1) & (W - 1);
     V left[N], right[N];
 #pragma GCC unroll 4
     for (int k = 0; k < N; ++k) {
@@ -245,27 +247,27 @@ struct Kernel {
     }
   }
 
-  [[gnu::always_inline]] void LoadSlot(const double* a, int32_t t, V* out) const {
+  [[gnu::always_inline]] void LoadSlot(const double* a, Slot t, V* out) const {
 #pragma GCC unroll 4
     for (int k = 0; k < N; ++k)
-      out[k] = LoadVec<V>(a + static_cast<ptrdiff_t>(t) * L + k * kW);
+      out[k] = LoadVec<V>(a + t * L + k * kW);
   }
 
   // Vector N - 1 of slot t - W + L - 1 and vector 0 of slot t + W - L + 1 of array a.
-  [[gnu::always_inline]] V UpFar(const double* a, int32_t t) const {
-    return LoadVec<V>(a + static_cast<ptrdiff_t>(t - W + L - 1) * L + (N - 1) * kW);
+  [[gnu::always_inline]] V UpFar(const double* a, Slot t) const {
+    return LoadVec<V>(a + (t - W + L - 1) * L + (N - 1) * kW);
   }
-  [[gnu::always_inline]] V DownFar(const double* a, int32_t t) const {
-    return LoadVec<V>(a + static_cast<ptrdiff_t>(t + W - L + 1) * L);
+  [[gnu::always_inline]] V DownFar(const double* a, Slot t) const {
+    return LoadVec<V>(a + (t + W - L + 1) * L);
   }
 
   // Acceleration of slot t, given the displacements of slots t - 1, t and t + 1.
   template <bool kMasked, int kPhase = -1, bool kColumns = true, int kR = kRunTime>
-  [[gnu::always_inline]] void Accelerate(int32_t t, const V* dm, const V* d0, const V* dp) {
+  [[gnu::always_inline]] void Accelerate(Slot t, const V* dm, const V* d0, const V* dp) {
     V sum[N];
     Sums<kPhase, kColumns, kR>(s.D, t, dm, dp, UpFar(s.D, t), DownFar(s.D, t), sum);
-    double* v = s.V + static_cast<ptrdiff_t>(t) * L;
-    const double* kk = s.K + static_cast<ptrdiff_t>(t) * L;
+    double* v = s.V + t * L;
+    const double* kk = s.K + t * L;
 #pragma GCC unroll 4
     for (int k = 0; k < N; ++k) {
       const V old = LoadVec<V>(v + k * kW);
@@ -275,7 +277,7 @@ struct Kernel {
     }
   }
 
-  [[gnu::always_inline]] void AccelerateAt(int32_t t) {
+  [[gnu::always_inline]] void AccelerateAt(Slot t) {
     V dm[N], d0[N], dp[N];
     LoadSlot(s.D, t - 1, dm);
     LoadSlot(s.D, t, d0);
@@ -286,7 +288,7 @@ struct Kernel {
   // Acceleration of slot t, given the displacements of slots t - 1 and t in dm and d0, which
   // come back holding slots t and t + 1.
   template <bool kMasked, int kPhase, bool kColumns, int kR = kRunTime>
-  [[gnu::always_inline]] void AccelerateNext(int32_t t, V* dm, V* d0, V* dp) {
+  [[gnu::always_inline]] void AccelerateNext(Slot t, V* dm, V* d0, V* dp) {
     LoadSlot(s.D, t + 1, dp);
     Accelerate<kMasked, kPhase, kColumns, kR>(t, dm, d0, dp);
 #pragma GCC unroll 4
@@ -297,17 +299,16 @@ struct Kernel {
   }
 
   template <bool kColumns, int kR, std::size_t... P>
-  [[gnu::always_inline]] void AccelerateGroup(int32_t t, V* dm, V* d0, V* dp,
+  [[gnu::always_inline]] void AccelerateGroup(Slot t, V* dm, V* d0, V* dp,
                                               std::index_sequence<P...>) {
-    (AccelerateNext<false, static_cast<int>(P), kColumns, kR>(t + static_cast<int32_t>(P), dm, d0,
-                                                              dp),
+    (AccelerateNext<false, static_cast<int>(P), kColumns, kR>(t + static_cast<Slot>(P), dm, d0, dp),
      ...);
   }
 
   // The acceleration of the first row of slots, before a step's sweep: the L - 1 slots with
   // empty lanes one at a time, then every lane, N slots at a time past the lanes of column 0.
   [[gnu::always_inline]] void AccelerateFirstRow() {
-    int32_t t = 0;
+    Slot t = 0;
     for (; t < L - 1; ++t)
       AccelerateAt(t);
     V dm[N], d0[N], dp[N];
@@ -322,11 +323,11 @@ struct Kernel {
   // Smoothing of slot t and the displacement of its cells, given the velocities of slot t - 1
   // as smoothed (prev, which comes back holding slot t) and of slots t and t + 1 as accelerated.
   template <bool kMasked, int kPhase = -1, bool kColumns = true, int kR = kRunTime>
-  [[gnu::always_inline]] void Smooth(int32_t t, V* prev, const V* v0, const V* vp) {
+  [[gnu::always_inline]] void Smooth(Slot t, V* prev, const V* v0, const V* vp) {
     V sum[N];
     Sums<kPhase, kColumns, kR>(s.V, t, prev, vp, UpFar(s.V, t), DownFar(s.V, t), sum);
-    double* v = s.V + static_cast<ptrdiff_t>(t) * L;
-    double* d = s.D + static_cast<ptrdiff_t>(t) * L;
+    double* v = s.V + t * L;
+    double* d = s.D + t * L;
 #pragma GCC unroll 4
     for (int k = 0; k < N; ++k) {
       V nv = sum[k] * spread + keep * v0[k];
@@ -343,7 +344,7 @@ struct Kernel {
     }
   }
 
-  [[gnu::always_inline]] void SmoothAt(int32_t t, V* prev) {
+  [[gnu::always_inline]] void SmoothAt(Slot t, V* prev) {
     V v0[N], vp[N];
     LoadSlot(s.V, t, v0);
     LoadSlot(s.V, t + 1, vp);
@@ -353,7 +354,7 @@ struct Kernel {
   // SkewedPlate's cell offsets with the lane counts known at compile time.
   [[gnu::always_inline]] ptrdiff_t Offset(int32_t x, int32_t y) const {
     const int32_t i = y % L;
-    const int32_t slot = y / L * W + x + i;
+    const Slot slot = y / L * W + x + i;
     return static_cast<ptrdiff_t>(slot) * L + i % N * kW + i / N;
   }
   [[gnu::always_inline]] ptrdiff_t LastRowHalo(int32_t x) const {
@@ -364,7 +365,7 @@ struct Kernel {
   }
 
   // Row 0, as smoothed, into its halo for the last row's smoothing.
-  [[gnu::always_inline]] void CopyFirstRow(int32_t t) {
+  [[gnu::always_inline]] void CopyFirstRow(Slot t) {
     s.V[FirstRowHalo(t)] = s.V[Offset(t, 0)];
   }
 
@@ -412,7 +413,7 @@ struct Kernel {
   // -1 not known). The neighbouring slots are carried from one slot to the next in dm, d0, dp
   // (displacements around t + W) and v0, vp (velocities of t and t + 1).
   template <int kAhead, int kCopy, int kPhase, bool kColumns, int kR = kRunTime>
-  [[gnu::always_inline]] void SweepSlot(int32_t t, V* prev, V* dm, V* d0, V* dp, V* v0, V* vp) {
+  [[gnu::always_inline]] void SweepSlot(Slot t, V* prev, V* dm, V* d0, V* dp, V* v0, V* vp) {
     if (kAhead) AccelerateNext<kAhead == 2, kPhase, kColumns, kR>(t + W, dm, d0, dp);
     LoadSlot(s.V, t + 1, vp);
     Smooth<false, kPhase, kColumns, kR>(t, prev, v0, vp);
@@ -423,19 +424,19 @@ struct Kernel {
   }
 
   template <int kAhead, int kCopy, bool kColumns, int kR = kRunTime, std::size_t... P>
-  [[gnu::always_inline]] void SweepGroup(int32_t t, V* prev, V* dm, V* d0, V* dp, V* v0, V* vp,
+  [[gnu::always_inline]] void SweepGroup(Slot t, V* prev, V* dm, V* d0, V* dp, V* v0, V* vp,
                                          std::index_sequence<P...>) {
-    (SweepSlot<kAhead, kCopy, static_cast<int>(P), kColumns, kR>(t + static_cast<int32_t>(P), prev,
-                                                                 dm, d0, dp, v0, vp),
+    (SweepSlot<kAhead, kCopy, static_cast<int>(P), kColumns, kR>(t + static_cast<Slot>(P), prev, dm,
+                                                                 d0, dp, v0, vp),
      ...);
   }
 
   // The first L / N groups of a row of slots, whose lanes hold column 0.
   template <int kAhead, int kCopy, std::size_t... G>
-  [[gnu::always_inline]] void SweepHead(int32_t t, V* prev, V* dm, V* d0, V* dp, V* v0, V* vp,
+  [[gnu::always_inline]] void SweepHead(Slot t, V* prev, V* dm, V* d0, V* dp, V* v0, V* vp,
                                         std::index_sequence<G...>) {
     (SweepGroup<kAhead, kCopy, true, static_cast<int>(G) * N>(
-         t + static_cast<int32_t>(G) * N, prev, dm, d0, dp, v0, vp, std::make_index_sequence<N>()),
+         t + static_cast<Slot>(G) * N, prev, dm, d0, dp, v0, vp, std::make_index_sequence<N>()),
      ...);
   }
 
@@ -450,25 +451,25 @@ struct Kernel {
   // two-lane vectors the extra copies cost more than the blends they save.)
   static constexpr bool kSkipColumns = kW >= 4;
   template <int kAhead, int kCopy>
-  [[gnu::always_inline]] void Sweep(int32_t from, int32_t to, V* prev) {
+  [[gnu::always_inline]] void Sweep(Slot from, Slot to, V* prev) {
     V dm[N], d0[N], dp[N], v0[N], vp[N];
     if (kAhead) {
       LoadSlot(s.D, from + W - 1, dm);
       LoadSlot(s.D, from + W, d0);
     }
     LoadSlot(s.V, from, v0);
-    int32_t t = from;
+    Slot t = from;
     if constexpr (kAhead != 2 && kCopy != -1) {
       for (; t < to && t % N != 0; ++t)
         SweepSlot<kAhead, kCopy, -1, true>(t, prev, dm, d0, dp, v0, vp);
       while (t + N <= to) {
-        const int32_t r = t & (W - 1);
+        const Slot r = t & (W - 1);
         if constexpr (kSkipColumns && kAhead == 1 && kCopy == 0) {
           // A whole row of slots, as most of a step is, with the column lanes known in each group.
           if (r == 0 && t + W <= to) {
             SweepHead<kAhead, kCopy>(t, prev, dm, d0, dp, v0, vp,
                                      std::make_index_sequence<L / N>());
-            for (int32_t g = t + L; g < t + W - N; g += N) {
+            for (Slot g = t + L; g < t + W - N; g += N) {
               SweepGroup<kAhead, kCopy, false>(g, prev, dm, d0, dp, v0, vp,
                                                std::make_index_sequence<N>());
             }
@@ -493,7 +494,7 @@ struct Kernel {
   }
 
   [[gnu::always_inline]] void Step(double th) {
-    const int32_t last = s.last;
+    const Slot last = s.last;
     CopyDisplacementHalos();
     AccelerateLastRowHalo();
     AccelerateFirstRow();
@@ -503,7 +504,7 @@ struct Kernel {
 
     // The first and last L - 1 slots have empty lanes; the segments between differ in whether
     // the acceleration ahead exists and fills every lane, and whether row 0 is still smoothed.
-    int32_t t = 0;
+    Slot t = 0;
     for (; t < L - 1; ++t) {
       if (t + W <= last) AccelerateAt(t + W);
       SmoothAt(t, prev);
@@ -512,10 +513,10 @@ struct Kernel {
     // Segments where row 0 is copied and the acceleration ahead is over exist only on plates of
     // one block of rows; they go one slot at a time, as do the L - 1 slots whose acceleration
     // fills some lanes.
-    const int32_t bounds[] = {W, BW - W, last + 1 - W, BW};
+    const Slot bounds[] = {W, BW - W, last + 1 - W, BW};
     while (t < BW) {
-      int32_t to = BW;
-      for (int32_t b : bounds) {
+      Slot to = BW;
+      for (Slot b : bounds) {
         if (b > t && b < to) to = b;
       }
       const bool copy = t < W;
