@@ -13,6 +13,7 @@
 
 #include "app/Errors.h"
 #include "app/Resample.h"
+#include "base/HugePages.h"
 #include "units/modGen.h"
 
 namespace quom {
@@ -247,7 +248,8 @@ void PcmFileWriter::Write(std::span<const int16_t> pcm) {
     return;
   }
   MemoryFile memory;
-  memory.bytes.reserve(pcm.size_bytes() + 4096);  // a WAV stream's size: no copy on the way
+  // A WAV stream's size: no copy on the way, and its megabytes fault in as huge pages.
+  ReserveHuge(memory.bytes, pcm.size_bytes() + 4096);
   SoundFile f(memory, format_->sndfile, 2, format_->sampleRate);
   WritePiece(f, *format_, quality_, pcm);
   WriteToStdout(memory.bytes);
