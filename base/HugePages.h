@@ -23,8 +23,8 @@ void ReserveHuge(std::vector<T>& v, size_t n) {
 }
 
 // A stretch of memory handed out in pieces from its start, advised for huge pages and only
-// reserved until touched; the pieces are returned all at once, when the region goes. Built with
-// the address checker, it has no memory to hand out.
+// reserved until touched; the pieces are returned all at once, when the region goes. One thread
+// at a time takes from it. Built with the address checker, it has no memory to hand out.
 class HugeRegion {
  public:
   explicit HugeRegion(size_t bytes);

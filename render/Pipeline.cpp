@@ -69,9 +69,7 @@ class VoicePool {
   // 2 MB more at the peak, two would cost some 1,300 faults and save 1 MB.
   static constexpr size_t kRegionBytes = size_t{3} * kWindowSamples * sizeof(float);
 
-  using Buffer = VoiceBuffer;
-
-  Buffer Get(int32_t len) {
+  VoiceBuffer Get(int32_t len) {
     const size_t n = static_cast<size_t>(len);
     std::lock_guard<std::mutex> lock(mutex_);
     // The smallest free buffer that is large enough.
@@ -82,19 +80,18 @@ class VoicePool {
     }
     if (best != free_.size()) {
       if (free_[best].data.get_deleter().heap) freeSize_ -= free_[best].size;
-      Buffer b = std::move(free_[best]);
+      VoiceBuffer b = std::move(free_[best]);
       free_[best] = std::move(free_.back());
       free_.pop_back();
       return b;
     }
     if (void* p = region_.Take(n * sizeof(float))) {
-      return Buffer{std::unique_ptr<float[], VoiceFree>(static_cast<float*>(p), VoiceFree{false}),
-                    n};
+      return {std::unique_ptr<float[], VoiceFree>(static_cast<float*>(p), VoiceFree{false}), n};
     }
-    return Buffer{std::unique_ptr<float[], VoiceFree>(new float[n]), n};
+    return {std::unique_ptr<float[], VoiceFree>(new float[n]), n};
   }
 
-  void Put(Buffer b) {
+  void Put(VoiceBuffer b) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (b.data.get_deleter().heap) {
       if (freeSize_ + b.size > kFreeSamples) return;  // freed here, the pool is full
@@ -106,7 +103,7 @@ class VoicePool {
  private:
   std::mutex mutex_;
   HugeRegion region_{kRegionBytes};
-  std::vector<Buffer> free_;
+  std::vector<VoiceBuffer> free_;
   size_t freeSize_ = 0;  // samples in free_ from the heap
 };
 
@@ -303,7 +300,7 @@ class Pipeline {
 
   SongPlan song_;
   VoicePool buffers_;
-  std::vector<VoicePool::Buffer> voices_;  // rendered, not yet mixed
+  std::vector<VoiceBuffer> voices_;  // rendered, not yet mixed
   std::unique_ptr<std::atomic<bool>[]> done_;
   std::atomic<size_t> next_{0};       // the next layer to take
   std::atomic<size_t> mixed_{0};      // layers mixed so far

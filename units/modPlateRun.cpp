@@ -277,14 +277,6 @@ struct Kernel {
     }
   }
 
-  [[gnu::always_inline]] void AccelerateAt(Slot t) {
-    V dm[N], d0[N], dp[N];
-    LoadSlot(s.D, t - 1, dm);
-    LoadSlot(s.D, t, d0);
-    LoadSlot(s.D, t + 1, dp);
-    Accelerate<true>(t, dm, d0, dp);
-  }
-
   // Acceleration of slot t, given the displacements of slots t - 1 and t in dm and d0, which
   // come back holding slots t and t + 1.
   template <bool kMasked, int kPhase, bool kColumns, int kR = kRunTime>
@@ -296,6 +288,14 @@ struct Kernel {
       dm[k] = d0[k];
       d0[k] = dp[k];
     }
+  }
+
+  // Acceleration of slot t alone, its lanes masked.
+  [[gnu::always_inline]] void AccelerateAt(Slot t) {
+    V dm[N], d0[N], dp[N];
+    LoadSlot(s.D, t - 1, dm);
+    LoadSlot(s.D, t, d0);
+    AccelerateNext<true, -1, true>(t, dm, d0, dp);
   }
 
   template <bool kColumns, int kR, std::size_t... P>
@@ -355,7 +355,7 @@ struct Kernel {
   [[gnu::always_inline]] ptrdiff_t Offset(int32_t x, int32_t y) const {
     const int32_t i = y % L;
     const Slot slot = y / L * W + x + i;
-    return static_cast<ptrdiff_t>(slot) * L + i % N * kW + i / N;
+    return slot * L + i % N * kW + i / N;
   }
   [[gnu::always_inline]] ptrdiff_t LastRowHalo(int32_t x) const {
     return Offset(x, s.H - 1) - static_cast<ptrdiff_t>(BW) * L;
