@@ -16,6 +16,18 @@ constexpr float Single(double v) {
   return static_cast<float>(v);
 }
 
+// v rounded to the 24 significant bits of a float, to nearest with ties to even, and held as a
+// double (Veltkamp's split: v * (2^29 + 1) less its own difference from v). That is the float
+// nearest v, widened, for zero and for every v whose float is normal; below the normal range a
+// float keeps fewer bits, and from 2^128 on it is infinite. Works on doubles and on vectors of
+// them alike, with a multiply and two subtractions instead of two conversions.
+template <typename D>
+[[gnu::always_inline]] inline D SplitToFloat(const D& v) {
+  const D c = v * 536870913.0;
+  const D d = c - v;
+  return c - d;
+}
+
 // Rounds v to the nearest integer, ties to even, saturating at the type's range. The piece never
 // reaches the limits; saturation and NaN -> 0 only keep hostile input away from undefined
 // behaviour.

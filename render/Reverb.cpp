@@ -36,7 +36,7 @@ void ReverbByLaps(Engine& e, const ReverbTaps& taps, TaskPool& pool, SimdPath pa
                   const ReverbFramesDone& framesDone) {
   modGen& g = e.gen;
   ReverbLaps r;
-  ReverbLapsStart(r, taps, g.MixLen, path);
+  ReverbLapsStart(r, taps, g.MixLen, path, FasterReverbRounding(path));
   ReverbLapsSend(r, g, 0);
   const int32_t fed = ReverbFedFrames(g.MixLen);
   int32_t made = 0;  // progress calls so far

@@ -88,7 +88,18 @@ struct ReverbLapTaps {
   // Wet order: delay descending, ties by tap number.
   std::array<int32_t, kReverbTaps> wetDelay;  // 0 .. 8192
   std::array<double, kReverbTaps> wetGain, wetLeft, wetRight;
+  // The gain times each share, where that product is exact in double: then y * gain * share is
+  // y times it, rounded once either way. The right share always is (two floats); the left one,
+  // 1 - pan, has too many bits for a few small pans, whose taps keep the two products.
+  std::array<double, kReverbTaps> wetGainLeft, wetGainRight;
+  std::array<bool, kReverbTaps> wetLeftExact;
 };
+
+// How the lap kernels round their sums to float: by converting there and back, or by splitting
+// off the low bits of the double sum, which gives the same float wherever the float is normal or
+// zero. Which is faster depends on the processor; either way the kernels convert the sums of a
+// round whose inputs could take a sum below the normal range or near the largest float.
+enum class ReverbRounding { kConvert, kSplit };
 
 using ReverbLineKernel = void (*)(const ReverbLapTaps&, const double* tapIn, double* y,
                                   int32_t count);
@@ -97,8 +108,19 @@ using ReverbWetKernel = void (*)(const ReverbLapTaps&, const double* y, float* l
 
 struct ReverbLaps {
   ReverbLapTaps taps;
-  ReverbLineKernel line = nullptr;
-  ReverbWetKernel wet = nullptr;
+  ReverbLineKernel line[2] = {};  // by ReverbRounding
+  ReverbWetKernel wet[2] = {};
+  ReverbRounding rounding = ReverbRounding::kConvert;  // where the inputs allow the split
+  // Inputs (TapIn for the line, y for the wet frames) that are zero or from this large up to
+  // 2^100 make every sum of their products zero, or a multiple of the smallest float far below
+  // the largest: there the split rounds as a conversion does.
+  double lineFloor = 0.0;
+  double wetFloor = 0.0;
+  bool tapInSmall = false;        // TapIn of the round has values below lineFloor
+  bool tapInSmallBefore = false;  // ... of the round before, whose last lap the line reads too
+  bool tapInLarge = false;        // TapIn went above the ceiling (or was NaN) at some round so far
+  std::array<bool, kReverbLineChunks> yFits{};  // each line chunk's y of the round
+  bool yFitsBefore = true;                      // every y of the round before
   int32_t MixLen = 0;
   int32_t lastFrame = -1;  // the last frame fed into the line; -1 when none is
   int32_t rounds = 0;      // rounds that cover the bus
@@ -110,8 +132,13 @@ struct ReverbLaps {
   float TapIn = 0.0f;
 };
 
-// Sets up a reverb of a bus of MixLen frames with the taps given, on the kernels of `path`.
-void ReverbLapsStart(ReverbLaps& r, const ReverbTaps& taps, int32_t MixLen, SimdPath path);
+// Sets up a reverb of a bus of MixLen frames with the taps given, on the kernels of `path`,
+// rounding as given where the inputs allow it.
+void ReverbLapsStart(ReverbLaps& r, const ReverbTaps& taps, int32_t MixLen, SimdPath path,
+                     ReverbRounding rounding);
+
+// The rounding whose kernels on `path` run faster on this processor, timed on a few chunks.
+ReverbRounding FasterReverbRounding(SimdPath path);
 
 // TapIn for the round starting at frame `from`, after keeping the last lap of the one before:
 // reads the Send of those frames. Rounds in order, starting at 0.

@@ -17,6 +17,8 @@
 // changes a float that is not -0, which neither sum can be.
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -56,15 +58,24 @@ LapTaps SortTaps(const ReverbTaps& taps) {
     lap.wetGain[i] = taps.TapGain[k];
     lap.wetLeft[i] = 1.0 - taps.TapPan[k];  // exact in double
     lap.wetRight[i] = taps.TapPan[k];
+    lap.wetGainLeft[i] = lap.wetGain[i] * lap.wetLeft[i];
+    lap.wetGainRight[i] = lap.wetGain[i] * lap.wetRight[i];  // exact: a product of two floats
+    lap.wetLeftExact[i] = std::fma(lap.wetGain[i], lap.wetLeft[i], -lap.wetGainLeft[i]) == 0.0;
   }
   return lap;
 }
 
-// A double rounded to float and held as a double again: the rounding of a store into a float.
-template <typename D>
+// A double rounded to float and held as a double again, as a store into a float rounds it: by
+// converting there and back, or by the split, the same for zero and wherever the float is normal
+// (see SplitFloor for where the kernels may split).
+template <ReverbRounding R, typename D>
 [[gnu::always_inline]] inline D RoundF(const D& x) {
-  using F = typename LaneVec<sizeof(D) / sizeof(double)>::F;
-  return Widen<D>(Narrow<F>(x));
+  if constexpr (R == ReverbRounding::kSplit) {
+    return SplitToFloat(x);
+  } else {
+    using F = typename LaneVec<sizeof(D) / sizeof(double)>::F;
+    return Widen<D>(Narrow<F>(x));
+  }
 }
 
 // Vectors of a kernel on target T: as wide as its registers, U of them side by side, which keeps
@@ -76,6 +87,7 @@ using LapVec = typename LaneVec<T::kDoubles>::D;
 // and y point at the first frame. Blocks of U vectors, then of kRest for the frames left (AVX2's
 // twelve vectors do not divide a chunk); count is a multiple of kRest vectors. TapIn and y are
 // floats held as doubles, so that only the roundings cost a conversion.
+template <ReverbRounding R>
 struct LineKernel {
   using Signature = void(const LapTaps&, const double*, double*, int32_t);
 
@@ -87,13 +99,14 @@ struct LineKernel {
     D acc[U];
 #pragma GCC unroll 16
     for (int u = 0; u < U; ++u)
-      acc[u] = RoundF(LoadVec<D>(y + i + u * kW - kLap) * 0.5);  // the halved cell
+      // The halved cell, converted: a float that small may lose its last bit.
+      acc[u] = RoundF<ReverbRounding::kConvert>(LoadVec<D>(y + i + u * kW - kLap) * 0.5);
     for (int t = 0; t < kReverbTaps; ++t) {
       const double* in = tapIn + i + 1 - taps.lineDelay[t];
       const double g = taps.lineGain[t];
 #pragma GCC unroll 16
       for (int u = 0; u < U; ++u)
-        acc[u] = RoundF(acc[u] + LoadVec<D>(in + u * kW) * g);  // the product is exact
+        acc[u] = RoundF<R>(acc[u] + LoadVec<D>(in + u * kW) * g);  // the product is exact
     }
 #pragma GCC unroll 16
     for (int u = 0; u < U; ++u)
@@ -117,6 +130,7 @@ struct LineKernel {
 };
 
 // The wet left and right of `count` frames, from y (pointing at the first frame).
+template <ReverbRounding R>
 struct WetKernel {
   using Signature = void(const LapTaps&, const double*, float*, float*, int32_t);
 
@@ -137,14 +151,24 @@ struct WetKernel {
       }
       for (int t = 0; t < kReverbTaps; ++t) {
         const double* in = y + i - taps.wetDelay[t];
-        const double g = taps.wetGain[t];
-        const double l = taps.wetLeft[t];
-        const double r = taps.wetRight[t];
+        const double gr = taps.wetGainRight[t];
+        if (taps.wetLeftExact[t]) {
+          const double gl = taps.wetGainLeft[t];
 #pragma GCC unroll 8
-        for (int u = 0; u < U; ++u) {
-          const D yg = LoadVec<D>(in + u * kW) * g;  // exact: a product of two floats
-          accL[u] = RoundF(accL[u] + yg * l);
-          accR[u] = RoundF(accR[u] + yg * r);
+          for (int u = 0; u < U; ++u) {
+            const D yu = LoadVec<D>(in + u * kW);
+            accL[u] = RoundF<R>(accL[u] + yu * gl);
+            accR[u] = RoundF<R>(accR[u] + yu * gr);
+          }
+        } else {
+          const double g = taps.wetGain[t];
+          const double l = taps.wetLeft[t];
+#pragma GCC unroll 8
+          for (int u = 0; u < U; ++u) {
+            const D yu = LoadVec<D>(in + u * kW);
+            accL[u] = RoundF<R>(accL[u] + yu * g * l);  // y * g is exact: a product of two floats
+            accR[u] = RoundF<R>(accR[u] + yu * gr);
+          }
         }
       }
 #pragma GCC unroll 8
@@ -158,10 +182,62 @@ struct WetKernel {
 
 }  // namespace
 
-void ReverbLapsStart(ReverbLaps& r, const ReverbTaps& taps, int32_t MixLen, SimdPath path) {
+namespace {
+
+// The largest input the split takes: 128 products of it and a gain below 0.1, and the halved line
+// cell, stay far below the largest float.
+constexpr double kSplitCeiling = 0x1p100;
+
+// Inputs whose nonzero magnitudes are at least 2^-96 / gain, for the smallest nonzero gain: every
+// nonzero product is then at least 2^-97 (after its roundings), a double whose last bit is worth
+// 2^-149 or more, and so are the float sums of such products. Below the normal range of float
+// such a sum is exact in double and a float already, which the split leaves as it is.
+double SplitFloor(const double* gains, int n) {
+  double smallest = 0.0;
+  for (int k = 0; k < n; ++k) {
+    const double g = std::fabs(gains[k]);
+    if (g != 0.0 && (smallest == 0.0 || g < smallest)) smallest = g;
+  }
+  return smallest == 0.0 ? 0.0 : 0x1p-96 / smallest;
+}
+
+struct SplitCheck {
+  bool small = false;  // a nonzero input below the floor
+  bool large = false;  // an input above the ceiling, or NaN
+};
+
+SplitCheck CheckSplit(const double* v, int32_t n, double floor) {
+  SplitCheck c;
+  for (int32_t i = 0; i < n; ++i) {
+    const double a = std::fabs(v[i]);
+    if (!(a <= kSplitCeiling)) c.large = true;
+    if (a < floor && a != 0.0) c.small = true;
+  }
+  return c;
+}
+
+template <ReverbRounding R>
+void PickKernels(ReverbLaps& r, SimdPath path) {
+  r.line[static_cast<int>(R)] = PickKernel<LineKernel<R>>(path);
+  r.wet[static_cast<int>(R)] = PickKernel<WetKernel<R>>(path);
+}
+
+}  // namespace
+
+void ReverbLapsStart(ReverbLaps& r, const ReverbTaps& taps, int32_t MixLen, SimdPath path,
+                     ReverbRounding rounding) {
   r.taps = SortTaps(taps);
-  r.line = PickKernel<LineKernel>(path);
-  r.wet = PickKernel<WetKernel>(path);
+  PickKernels<ReverbRounding::kConvert>(r, path);
+  PickKernels<ReverbRounding::kSplit>(r, path);
+  r.rounding = rounding;
+  r.lineFloor = SplitFloor(r.taps.lineGain.data(), kReverbTaps);
+  std::array<double, 2 * kReverbTaps> shares;
+  std::copy(r.taps.wetGainLeft.begin(), r.taps.wetGainLeft.end(), shares.begin());
+  std::copy(r.taps.wetGainRight.begin(), r.taps.wetGainRight.end(), shares.begin() + kReverbTaps);
+  r.wetFloor = SplitFloor(shares.data(), 2 * kReverbTaps);
+  r.tapInSmall = r.tapInSmallBefore = r.tapInLarge = false;
+  r.yFits.fill(true);
+  r.yFitsBefore = true;
   r.MixLen = MixLen;
   r.lastFrame = ReverbFedFrames(MixLen) - 1;
   r.rounds = (std::max(MixLen, 0) + kRound - 1) / kRound;
@@ -170,6 +246,31 @@ void ReverbLapsStart(ReverbLaps& r, const ReverbTaps& taps, int32_t MixLen, Simd
   r.y.assign(kLap + kRound, 0.0);
   r.SendLp = 0.0f;
   r.TapIn = 0.0f;
+}
+
+ReverbRounding FasterReverbRounding(SimdPath path) {
+  // A chunk of each kernel after a lap of zero input, through taps spread over the lap: the
+  // kernels take as long on zeros as on music.
+  ReverbLaps r;
+  PickKernels<ReverbRounding::kConvert>(r, path);
+  PickKernels<ReverbRounding::kSplit>(r, path);
+  for (int k = 0; k < kReverbTaps; ++k) {
+    r.taps.lineDelay[k] = kLap - 64 * k;
+    r.taps.wetDelay[k] = kLap - 64 * k;
+  }
+  std::vector<double> in(kLap + kChunk, 0.0), out(kLap + kChunk, 0.0);
+  alignas(64) float left[kChunk], right[kChunk];
+  double best[2] = {1e30, 1e30};
+  for (int trial = 0; trial < 3; ++trial) {
+    for (int k = 0; k < 2; ++k) {
+      const auto start = std::chrono::steady_clock::now();
+      r.line[k](r.taps, in.data() + kLap, out.data() + kLap, kChunk);
+      r.wet[k](r.taps, in.data() + kLap, left, right, kChunk);
+      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+      best[k] = std::min(best[k], took.count());
+    }
+  }
+  return best[1] < best[0] ? ReverbRounding::kSplit : ReverbRounding::kConvert;
 }
 
 void ReverbLapsSend(ReverbLaps& r, const modGen& g, int32_t from) {
@@ -187,23 +288,36 @@ void ReverbLapsSend(ReverbLaps& r, const modGen& g, int32_t from) {
   r.SendLp = SendLp;
   r.TapIn = TapIn;
   std::fill(out + n, out + kRound, 0.0);
+  const SplitCheck c = CheckSplit(out, n, r.lineFloor);
+  r.tapInSmallBefore = r.tapInSmall;
+  r.tapInSmall = c.small;
+  r.tapInLarge = r.tapInLarge || c.large;  // the line carries it on
 }
 
 void ReverbLapsLines(ReverbLaps& r, int32_t chunk) {
   const int32_t p = chunk * kChunk;
+  const bool split =
+      r.rounding == ReverbRounding::kSplit && !r.tapInLarge && !r.tapInSmall && !r.tapInSmallBefore;
+  const ReverbLineKernel line = r.line[static_cast<int>(split)];
+  bool fits = true;
   for (int32_t lap = 0; lap < kReverbRoundLaps; ++lap) {
     const int32_t at = kLap + lap * kLap + p;
     const int32_t n = std::clamp(r.lastFrame + 1 - (r.base + at - kLap), 0, kChunk);
-    if (n > 0) r.line(r.taps, r.tapIn.data() + at, r.y.data() + at, kChunk);
+    if (n > 0) line(r.taps, r.tapIn.data() + at, r.y.data() + at, kChunk);
     std::fill(r.y.data() + at + n, r.y.data() + at + kChunk, 0.0);  // past the last fed frame
+    const SplitCheck c = CheckSplit(r.y.data() + at, n, r.wetFloor);
+    fits = fits && !c.small && !c.large;
   }
+  r.yFits[chunk] = fits;
 }
 
 void ReverbLapsWet(const ReverbLaps& r, modGen& g, int32_t chunk) {
   const int32_t m = chunk * kChunk;
   if (r.base + m >= r.MixLen) return;  // dropped, as the wet frames from MixLen on are
+  const bool split = r.rounding == ReverbRounding::kSplit && r.yFitsBefore &&
+                     std::all_of(r.yFits.begin(), r.yFits.end(), [](bool f) { return f; });
   alignas(64) float left[kChunk], right[kChunk];
-  r.wet(r.taps, r.y.data() + kLap + m, left, right, kChunk);
+  r.wet[static_cast<int>(split)](r.taps, r.y.data() + kLap + m, left, right, kChunk);
   MixFrame* bus = g.MixBuf.data() + r.base + m;
   const int32_t n = std::min(kChunk, r.MixLen - (r.base + m));
   for (int32_t i = 0; i < n; ++i) {
@@ -214,6 +328,7 @@ void ReverbLapsWet(const ReverbLaps& r, modGen& g, int32_t chunk) {
 
 void ReverbLapsNext(ReverbLaps& r) {
   std::memmove(r.y.data(), r.y.data() + kRound, kLap * sizeof(double));
+  r.yFitsBefore = std::all_of(r.yFits.begin(), r.yFits.end(), [](bool f) { return f; });
   r.base += kRound;
 }
 
