@@ -201,12 +201,22 @@ class Pipeline {
   // lanes. It ends when no layer is left, or when the window is full: the mixing that makes room
   // starts runners again.
   void RunLayers() {
+    std::unique_ptr<LaneRoom> room;
+    {
+      std::lock_guard<std::mutex> lock(mixMutex_);
+      if (!rooms_.empty()) {
+        room = std::move(rooms_.back());
+        rooms_.pop_back();
+      }
+    }
+    if (!room) room = std::make_unique<LaneRoom>();
     while (true) {
       RenderLayersInLanes([this](LayerJob& job) { return Take(job); },
-                          [this](const LayerJob& job) { Finished(job.index); }, path_);
+                          [this](const LayerJob& job) { Finished(job.index); }, path_, room.get());
       std::lock_guard<std::mutex> lock(mixMutex_);
       const size_t n = next_.load();
       if (layerTasks_->Stopped() || n >= song_.layers.size() || !Fits(n)) {
+        rooms_.push_back(std::move(room));  // for the next runner
         --runners_;
         return;
       }
@@ -307,7 +317,8 @@ class Pipeline {
   std::atomic<int64_t> inFlight_{0};  // samples of layers taken and not yet mixed
   std::mutex mixMutex_;               // the mixing, and the count of runners
   int runners_ = 0;                   // layer runners queued or running (under mixMutex_)
-  size_t note_ = 0;                   // notes reported so far (the calling thread's)
+  std::vector<std::unique_ptr<LaneRoom>> rooms_;  // the lanes' room of runners that ended (ditto)
+  size_t note_ = 0;                               // notes reported so far (the calling thread's)
 };
 
 }  // namespace

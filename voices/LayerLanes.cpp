@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <stdexcept>
+#include <type_traits>
 
 #include "base/Dispatch.h"
 #include "base/LaneVectors.h"
@@ -317,10 +319,11 @@ void ChunkAlone(void* lanes, int32_t samples) {
 template <int W, int G>
 void RunLanes(const std::function<bool(LayerJob&)>& next,
               const std::function<void(const LayerJob&)>& done, SimdPath path,
-              void (*chunk)(void*, int32_t)) {
+              void (*chunk)(void*, int32_t), LaneRoom* room) {
   constexpr int kLanes = W * G;
-  auto lanes = std::make_unique<Lanes<W, G>>();
-  Lanes<W, G>& s = *lanes;
+  static_assert(std::is_trivially_destructible_v<Lanes<W, G>>);
+  LaneRoom own;
+  Lanes<W, G>& s = *new ((room ? room : &own)->Take(sizeof(Lanes<W, G>))) Lanes<W, G>();
   for (int l = 0; l < kLanes; ++l)
     s.Idle(l);
   // The next layer for a lane; one with no samples is done as it comes.
@@ -371,22 +374,36 @@ void RunLanes(const std::function<bool(LayerJob&)>& next,
 // The path's lanes and their chunks' copy.
 struct LanesKernel {
   using Signature = void(const std::function<bool(LayerJob&)>&,
-                         const std::function<void(const LayerJob&)>&, SimdPath);
+                         const std::function<void(const LayerJob&)>&, SimdPath, LaneRoom*);
 
   template <typename T>
   [[gnu::always_inline]] static inline void Run(const std::function<bool(LayerJob&)>& next,
                                                 const std::function<void(const LayerJob&)>& done,
-                                                SimdPath path) {
+                                                SimdPath path, LaneRoom* room) {
     using L = LanesFor<T>;
-    RunLanes<L::kW, L::kG>(next, done, path, PickKernel<ChunkKernel>(path));
+    RunLanes<L::kW, L::kG>(next, done, path, PickKernel<ChunkKernel>(path), room);
   }
 };
 
 }  // namespace
 
+void* LaneRoom::Take(size_t bytes) {
+  if (bytes > bytes_) {
+    room_.reset();
+    room_.reset(::operator new (bytes, std::align_val_t{64}));
+    bytes_ = bytes;
+  }
+  return room_.get();
+}
+
+void LaneRoom::Free::operator()(void* p) const {
+  ::operator delete (p, std::align_val_t{64});
+}
+
 void RenderLayersInLanes(const std::function<bool(LayerJob&)>& next,
-                         const std::function<void(const LayerJob&)>& done, SimdPath path) {
-  Dispatch<LanesKernel>(path, next, done, path);
+                         const std::function<void(const LayerJob&)>& done, SimdPath path,
+                         LaneRoom* room) {
+  Dispatch<LanesKernel>(path, next, done, path, room);
 }
 
 void RenderLayerAlone(const LayerPlan& p, float* out, SimdPath path) {
@@ -398,7 +415,7 @@ void RenderLayerAlone(const LayerPlan& p, float* out, SimdPath path) {
         job = {&p, out, 0};
         return true;
       },
-      [](const LayerJob&) {}, path, ChunkAlone);
+      [](const LayerJob&) {}, path, ChunkAlone, nullptr);
 }
 
 }  // namespace quom

@@ -43,12 +43,14 @@ std::vector<std::vector<float>> RenderLiteral(const Engine& e, const SongPlan& p
 
 // Renders the list's layers through the lanes of every path to check, ending and starting at their
 // own times, and compares each with the literal rendering; with `alone`, also each layer in a
-// lane of its own (with the widest vibrato: one lane is the same code on every path).
+// lane of its own (with the widest vibrato: one lane is the same code on every path). The paths
+// share one room for their lanes, each finding there what the one before left.
 void ExpectLanesMatchLiteral(const std::vector<NoteRec>& notes, bool alone) {
   Engine e;
   InitMix(e);
   const SongPlan plan = PlanSong(e, notes, kSecPerTick);
   const std::vector<std::vector<float>> literal = RenderLiteral(e, plan);
+  LaneRoom room;
   for (SimdPath path : test::PathsToCheck()) {
     std::vector<std::vector<float>> lanes(plan.layers.size());
     size_t taken = 0;
@@ -61,7 +63,7 @@ void ExpectLanesMatchLiteral(const std::vector<NoteRec>& notes, bool alone) {
           ++taken;
           return true;
         },
-        [&](const LayerJob&) { ++finished; }, path);
+        [&](const LayerJob&) { ++finished; }, path, &room);
     EXPECT_EQ(finished, plan.layers.size());
     for (size_t i = 0; i < plan.layers.size(); ++i) {
       const LayerPlan& p = plan.layers[i];
