@@ -201,20 +201,22 @@ double SplitFloor(const double* gains, int n) {
   return smallest == 0.0 ? 0.0 : 0x1p-96 / smallest;
 }
 
+// Whether inputs seen so far keep the split exact: each zero or from the floor to the ceiling.
 struct SplitCheck {
+  double floor = 0.0;
   bool small = false;  // a nonzero input below the floor
   bool large = false;  // an input above the ceiling, or NaN
-};
 
-SplitCheck CheckSplit(const double* v, int32_t n, double floor) {
-  SplitCheck c;
-  for (int32_t i = 0; i < n; ++i) {
-    const double a = std::fabs(v[i]);
-    if (!(a <= kSplitCeiling)) c.large = true;
-    if (a < floor && a != 0.0) c.small = true;
+  [[gnu::always_inline]] void See(double v) {
+    const double a = std::fabs(v);
+    large = large | !(a <= kSplitCeiling);
+    small = small | ((a < floor) & (a != 0.0));
   }
-  return c;
-}
+  void See(const double* v, int32_t n) {
+    for (int32_t i = 0; i < n; ++i)
+      See(v[i]);
+  }
+};
 
 template <ReverbRounding R>
 void PickKernels(ReverbLaps& r, SimdPath path) {
@@ -279,16 +281,17 @@ void ReverbLapsSend(ReverbLaps& r, const modGen& g, int32_t from) {
   const int32_t n = std::clamp(r.lastFrame + 1 - from, 0, kRound);
   float SendLp = r.SendLp;
   float TapIn = r.TapIn;
+  SplitCheck c{r.lineFloor};
   for (int32_t i = 0; i < n; ++i) {
     const float s = g.MixBuf[from + i].Send;
     SendLp = Single(s * 0.3 + SendLp * 0.7);
     TapIn = Single(TapIn * 0.5 + SendLp);
     out[i] = TapIn;
+    c.See(TapIn);  // beside the chain of the two smoothing stages, which it does not slow
   }
   r.SendLp = SendLp;
   r.TapIn = TapIn;
   std::fill(out + n, out + kRound, 0.0);
-  const SplitCheck c = CheckSplit(out, n, r.lineFloor);
   r.tapInSmallBefore = r.tapInSmall;
   r.tapInSmall = c.small;
   r.tapInLarge = r.tapInLarge || c.large;  // the line carries it on
@@ -305,7 +308,8 @@ void ReverbLapsLines(ReverbLaps& r, int32_t chunk) {
     const int32_t n = std::clamp(r.lastFrame + 1 - (r.base + at - kLap), 0, kChunk);
     if (n > 0) line(r.taps, r.tapIn.data() + at, r.y.data() + at, kChunk);
     std::fill(r.y.data() + at + n, r.y.data() + at + kChunk, 0.0);  // past the last fed frame
-    const SplitCheck c = CheckSplit(r.y.data() + at, n, r.wetFloor);
+    SplitCheck c{r.wetFloor};
+    c.See(r.y.data() + at, n);
     fits = fits && !c.small && !c.large;
   }
   r.yFits[chunk] = fits;
