@@ -320,13 +320,20 @@ void ReverbLapsWet(const ReverbLaps& r, modGen& g, int32_t chunk) {
   if (r.base + m >= r.MixLen) return;  // dropped, as the wet frames from MixLen on are
   const bool split = r.rounding == ReverbRounding::kSplit && r.yFitsBefore &&
                      std::all_of(r.yFits.begin(), r.yFits.end(), [](bool f) { return f; });
-  alignas(64) float left[kChunk], right[kChunk];
-  r.wet[static_cast<int>(split)](r.taps, r.y.data() + kLap + m, left, right, kChunk);
   MixFrame* bus = g.MixBuf.data() + r.base + m;
   const int32_t n = std::min(kChunk, r.MixLen - (r.base + m));
+  // The bus frames were last touched when the notes were mixed: ask for them now, so that they
+  // come in while the kernel works.
+  const char* frames = reinterpret_cast<const char*>(bus);
+  for (size_t at = 0; at < n * sizeof(MixFrame); at += 64)
+    __builtin_prefetch(frames + at, 1, 2);
+  alignas(64) float left[kChunk], right[kChunk];
+  r.wet[static_cast<int>(split)](r.taps, r.y.data() + kLap + m, left, right, kChunk);
+  // The sum of two floats, rounded to double and then to float, is their float sum: a double holds
+  // more than twice a float's bits and two more, so the first rounding never changes the second.
   for (int32_t i = 0; i < n; ++i) {
-    bus[i].L = Single(bus[i].L + static_cast<double>(left[i]));
-    bus[i].R = Single(bus[i].R + static_cast<double>(right[i]));
+    bus[i].L += left[i];
+    bus[i].R += right[i];
   }
 }
 
