@@ -83,16 +83,16 @@ constexpr int32_t kReverbWetChunks = kReverbRound / kReverbChunk;
 // The taps in the two orders the lap computation adds them in.
 struct ReverbLapTaps {
   // Line order: delay descending, 0 counted as 8192; ties by tap number.
-  std::array<int32_t, kReverbTaps> lineDelay;  // 1 .. 8192
-  std::array<double, kReverbTaps> lineGain;
+  std::array<int32_t, kReverbTaps> lineDelay{};  // 1 .. 8192
+  std::array<double, kReverbTaps> lineGain{};
   // Wet order: delay descending, ties by tap number.
-  std::array<int32_t, kReverbTaps> wetDelay;  // 0 .. 8192
-  std::array<double, kReverbTaps> wetGain, wetLeft, wetRight;
+  std::array<int32_t, kReverbTaps> wetDelay{};  // 0 .. 8192
+  std::array<double, kReverbTaps> wetGain{}, wetLeft{}, wetRight{};
   // The gain times each share, where that product is exact in double: then y * gain * share is
   // y times it, rounded once either way. The right share always is (two floats); the left one,
   // 1 - pan, has too many bits for a few small pans, whose taps keep the two products.
-  std::array<double, kReverbTaps> wetGainLeft, wetGainRight;
-  std::array<bool, kReverbTaps> wetLeftExact;
+  std::array<double, kReverbTaps> wetGainLeft{}, wetGainRight{};
+  std::array<bool, kReverbTaps> wetLeftExact{};
 };
 
 // How the lap kernels round their sums to float: by converting there and back, or by splitting

@@ -260,6 +260,7 @@ ReverbRounding FasterReverbRounding(SimdPath path) {
     r.taps.lineDelay[k] = kLap - 64 * k;
     r.taps.wetDelay[k] = kLap - 64 * k;
   }
+  r.taps.wetLeftExact.fill(true);  // as all but the odd tap are
   std::vector<double> in(kLap + kChunk, 0.0), out(kLap + kChunk, 0.0);
   alignas(64) float left[kChunk], right[kChunk];
   double best[2] = {1e30, 1e30};
