@@ -152,23 +152,22 @@ struct WetKernel {
       for (int t = 0; t < kReverbTaps; ++t) {
         const double* in = y + i - taps.wetDelay[t];
         const double gr = taps.wetGainRight[t];
-        if (taps.wetLeftExact[t]) {
-          const double gl = taps.wetGainLeft[t];
+        // The tap into both channels, its left share from y as `left` gives it.
+        const auto add = [&](auto left) {
 #pragma GCC unroll 8
           for (int u = 0; u < U; ++u) {
             const D yu = LoadVec<D>(in + u * kW);
-            accL[u] = RoundF<R>(accL[u] + yu * gl);
+            accL[u] = RoundF<R>(accL[u] + left(yu));
             accR[u] = RoundF<R>(accR[u] + yu * gr);
           }
+        };
+        if (taps.wetLeftExact[t]) {
+          const double gl = taps.wetGainLeft[t];
+          add([gl](const D& yu) { return yu * gl; });
         } else {
           const double g = taps.wetGain[t];
           const double l = taps.wetLeft[t];
-#pragma GCC unroll 8
-          for (int u = 0; u < U; ++u) {
-            const D yu = LoadVec<D>(in + u * kW);
-            accL[u] = RoundF<R>(accL[u] + yu * g * l);  // y * g is exact: a product of two floats
-            accR[u] = RoundF<R>(accR[u] + yu * gr);
-          }
+          add([g, l](const D& yu) { return yu * g * l; });  // y * g is exact: two floats
         }
       }
 #pragma GCC unroll 8
@@ -192,10 +191,10 @@ constexpr double kSplitCeiling = 0x1p100;
 // nonzero product is then at least 2^-97 (after its roundings), a double whose last bit is worth
 // 2^-149 or more, and so are the float sums of such products. Below the normal range of float
 // such a sum is exact in double and a float already, which the split leaves as it is.
-double SplitFloor(const double* gains, int n) {
+double SplitFloor(const std::array<double, kReverbTaps>& gains) {
   double smallest = 0.0;
-  for (int k = 0; k < n; ++k) {
-    const double g = std::fabs(gains[k]);
+  for (const double gain : gains) {
+    const double g = std::fabs(gain);
     if (g != 0.0 && (smallest == 0.0 || g < smallest)) smallest = g;
   }
   return smallest == 0.0 ? 0.0 : 0x1p-96 / smallest;
@@ -218,10 +217,21 @@ struct SplitCheck {
   }
 };
 
-template <ReverbRounding R>
+// Both roundings' kernels on `path`.
 void PickKernels(ReverbLaps& r, SimdPath path) {
-  r.line[static_cast<int>(R)] = PickKernel<LineKernel<R>>(path);
-  r.wet[static_cast<int>(R)] = PickKernel<WetKernel<R>>(path);
+  r.line[static_cast<int>(ReverbRounding::kConvert)] =
+      PickKernel<LineKernel<ReverbRounding::kConvert>>(path);
+  r.line[static_cast<int>(ReverbRounding::kSplit)] =
+      PickKernel<LineKernel<ReverbRounding::kSplit>>(path);
+  r.wet[static_cast<int>(ReverbRounding::kConvert)] =
+      PickKernel<WetKernel<ReverbRounding::kConvert>>(path);
+  r.wet[static_cast<int>(ReverbRounding::kSplit)] =
+      PickKernel<WetKernel<ReverbRounding::kSplit>>(path);
+}
+
+// Whether every line chunk of the round gave y that the wet frames may split on.
+bool AllChunksFit(const ReverbLaps& r) {
+  return std::all_of(r.yFits.begin(), r.yFits.end(), [](bool f) { return f; });
 }
 
 }  // namespace
@@ -229,14 +239,10 @@ void PickKernels(ReverbLaps& r, SimdPath path) {
 void ReverbLapsStart(ReverbLaps& r, const ReverbTaps& taps, int32_t MixLen, SimdPath path,
                      ReverbRounding rounding) {
   r.taps = SortTaps(taps);
-  PickKernels<ReverbRounding::kConvert>(r, path);
-  PickKernels<ReverbRounding::kSplit>(r, path);
+  PickKernels(r, path);
   r.rounding = rounding;
-  r.lineFloor = SplitFloor(r.taps.lineGain.data(), kReverbTaps);
-  std::array<double, 2 * kReverbTaps> shares;
-  std::copy(r.taps.wetGainLeft.begin(), r.taps.wetGainLeft.end(), shares.begin());
-  std::copy(r.taps.wetGainRight.begin(), r.taps.wetGainRight.end(), shares.begin() + kReverbTaps);
-  r.wetFloor = SplitFloor(shares.data(), 2 * kReverbTaps);
+  r.lineFloor = SplitFloor(r.taps.lineGain);
+  r.wetFloor = std::max(SplitFloor(r.taps.wetGainLeft), SplitFloor(r.taps.wetGainRight));
   r.tapInSmall = r.tapInSmallBefore = r.tapInLarge = false;
   r.yFits.fill(true);
   r.yFitsBefore = true;
@@ -254,8 +260,7 @@ ReverbRounding FasterReverbRounding(SimdPath path) {
   // A chunk of each kernel after a lap of zero input, through taps spread over the lap: the
   // kernels take as long on zeros as on music.
   ReverbLaps r;
-  PickKernels<ReverbRounding::kConvert>(r, path);
-  PickKernels<ReverbRounding::kSplit>(r, path);
+  PickKernels(r, path);
   for (int k = 0; k < kReverbTaps; ++k) {
     r.taps.lineDelay[k] = kLap - 64 * k;
     r.taps.wetDelay[k] = kLap - 64 * k;
@@ -319,8 +324,7 @@ void ReverbLapsLines(ReverbLaps& r, int32_t chunk) {
 void ReverbLapsWet(const ReverbLaps& r, modGen& g, int32_t chunk) {
   const int32_t m = chunk * kChunk;
   if (r.base + m >= r.MixLen) return;  // dropped, as the wet frames from MixLen on are
-  const bool split = r.rounding == ReverbRounding::kSplit && r.yFitsBefore &&
-                     std::all_of(r.yFits.begin(), r.yFits.end(), [](bool f) { return f; });
+  const bool split = r.rounding == ReverbRounding::kSplit && r.yFitsBefore && AllChunksFit(r);
   MixFrame* bus = g.MixBuf.data() + r.base + m;
   const int32_t n = std::min(kChunk, r.MixLen - (r.base + m));
   // The bus frames were last touched when the notes were mixed: ask for them now, so that they
@@ -340,7 +344,7 @@ void ReverbLapsWet(const ReverbLaps& r, modGen& g, int32_t chunk) {
 
 void ReverbLapsNext(ReverbLaps& r) {
   std::memmove(r.y.data(), r.y.data() + kRound, kLap * sizeof(double));
-  r.yFitsBefore = std::all_of(r.yFits.begin(), r.yFits.end(), [](bool f) { return f; });
+  r.yFitsBefore = AllChunksFit(r);
   r.base += kRound;
 }
 
