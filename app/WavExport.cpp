@@ -13,7 +13,7 @@
 
 #include "app/Errors.h"
 #include "app/Resample.h"
-#include "base/HugePages.h"
+#include "base/Memory.h"
 #include "units/modGen.h"
 
 namespace quom {

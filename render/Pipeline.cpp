@@ -18,7 +18,7 @@
 #include <mutex>
 #include <vector>
 
-#include "base/HugePages.h"
+#include "base/Memory.h"
 #include "render/NotePlan.h"
 #include "render/ProgressCalls.h"
 #include "render/SampleBank.h"

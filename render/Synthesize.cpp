@@ -1,16 +1,13 @@
 // The whole synthesis as one call, in the order the piece is made.
 #include "render/Synthesize.h"
 
-#include <malloc.h>
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <thread>
 
-#include "base/HugePages.h"
+#include "base/Memory.h"
 #include "render/Pipeline.h"
 #include "render/Reverb.h"
 #include "render/SampleBank.h"
@@ -46,7 +43,7 @@ class MasterConsumingBus {
     // Whole huge pages of the bus at a time, so that none is split to free part of it.
     const uintptr_t done = (busStart_ + to * sizeof(MixFrame)) & ~(kHugePageBytes - 1);
     if (done > released_) {
-      madvise(reinterpret_cast<void*>(released_), done - released_, MADV_DONTNEED);
+      ReleasePages(reinterpret_cast<void*>(released_), done - released_);
       released_ = done;
     }
     converted_ = to;
@@ -104,11 +101,9 @@ std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes, Stage
         options.simd);
   }
   if (observer) observer->NotesMixed(e);
-#if defined(__GLIBC__)
   // The plans and voice buffers of the notes are freed; hand their pages back before the PCM is
   // allocated, so that the bus and the PCM are most of what the process holds at its peak.
-  malloc_trim(0);
-#endif
+  TrimHeap();
 
   if (path == RenderPath::kLiteral) {
     FxReverb(e);

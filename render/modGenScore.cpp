@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "base/HugePages.h"
+#include "base/Memory.h"
 #include "base/Rounding.h"
 #include "render/Engine.h"
 #include "render/NotePlan.h"

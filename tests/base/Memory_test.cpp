@@ -1,10 +1,13 @@
-// The huge-page region the voice buffers come from.
-#include "base/HugePages.h"
+// The memory helper: the huge-page region the voice buffers come from, and pages handed back
+// while their buffer lives on.
+#include "base/Memory.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace quom {
 namespace {
@@ -49,6 +52,21 @@ TEST(HugeRegion, ARequestLargerThanTheRegionGetsNothing) {
   EXPECT_EQ(region.Take(4097), nullptr);
   EXPECT_NE(region.Take(4096), nullptr);
   EXPECT_EQ(region.Take(1), nullptr);
+}
+
+// Only whole pages inside the range go back: the bytes before its first page boundary and after
+// its last stay as they were, and the buffer can be written again everywhere.
+TEST(ReleasePages, KeepsThePartialPagesAtEitherEndAndLeavesTheBufferWritable) {
+  constexpr size_t kBytes = 5 * 4096 * 16;  // whole pages on any page size up to 64 KiB
+  std::vector<unsigned char> buffer(kBytes, 0xa5);
+  const size_t from = 100, to = kBytes - 100;
+  ReleasePages(buffer.data() + from, to - from);
+  for (size_t i = 0; i < from; ++i)
+    ASSERT_EQ(buffer[i], 0xa5) << i;
+  for (size_t i = to; i < kBytes; ++i)
+    ASSERT_EQ(buffer[i], 0xa5) << i;
+  std::fill(buffer.begin(), buffer.end(), 0x3c);
+  EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0x3c), static_cast<std::ptrdiff_t>(kBytes));
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
-#include "base/HugePages.h"
+#include "base/Memory.h"
 
 #include <cstdint>
 
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
+#endif
+#if defined(__GLIBC__)
+#include <malloc.h>
 #endif
 
 namespace quom {
@@ -18,6 +22,25 @@ void AdviseHugePages(const void* p, size_t bytes) {
 #else
   (void)p;
   (void)bytes;
+#endif
+}
+
+void ReleasePages(void* p, size_t bytes) {
+#if defined(__linux__)
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto begin = reinterpret_cast<uintptr_t>(p);
+  const uintptr_t first = (begin + page - 1) & ~(page - 1);
+  const uintptr_t last = (begin + bytes) & ~(page - 1);
+  if (p && last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+#else
+  (void)p;
+  (void)bytes;
+#endif
+}
+
+void TrimHeap() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
 #endif
 }
 
