@@ -51,9 +51,11 @@ install_packages() {
   local sudo=()
   [ "$(id -u)" -ne 0 ] && sudo=(sudo)
   echo "dev.sh: installing: $(echo $missing)" >&2
-  "${sudo[@]}" apt-get update -qq
+  # Another install running at the same time (a second dev.sh, say) is waited for, not failed on.
+  local wait=(-o DPkg::Lock::Timeout=900)
+  "${sudo[@]}" apt-get "${wait[@]}" update -qq
   # shellcheck disable=SC2086
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends $missing >&2
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get "${wait[@]}" install -y -qq --no-install-recommends $missing >&2
 }
 
 # Configures the build folder and builds the given targets (none: every target).
