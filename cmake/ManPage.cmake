@@ -1,7 +1,8 @@
 # Writes the manual page from the program's help and the extra text beside it, compressed as
 # manual pages are installed:
 #
-#   cmake -DHELP2MAN=... -DGZIP=... -DPROGRAM=quom -DINCLUDE=quom.h2m -DOUTPUT=quom.1.gz -P ManPage.cmake
+#   cmake -DHELP2MAN=... -DGZIP=... -DPROGRAM=quom -DINCLUDE=quom.h2m -DOUTPUT=quom.1.gz \
+#     -P ManPage.cmake
 #
 # The help ends with a paragraph on the keys and one on the exit statuses, under its examples; a
 # manual's reader looks for them under headings of their own, so they move there. Should the help
