@@ -8,7 +8,7 @@
 #include "base/Simd.h"
 #include "render/Engine.h"
 #include "render/TaskPool.h"
-#include "units/modFXReverb.h"
+#include "units/reverb/modFXReverb.h"
 
 namespace quom {
 

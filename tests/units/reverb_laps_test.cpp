@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "units/modFXReverb.h"
+#include "units/reverb/modFXReverb.h"
 
 namespace quom {
 namespace {

@@ -26,7 +26,7 @@
 #include "base/Dispatch.h"
 #include "base/LaneVectors.h"
 #include "base/Rounding.h"
-#include "units/modFXReverb.h"
+#include "units/reverb/modFXReverb.h"
 
 namespace quom {
 namespace {
