@@ -1,19 +1,51 @@
 // The reverb's rounds scheduled on the task pool, and its progress calls.
 #include "render/Reverb.h"
 
-#include <algorithm>
-
 #include "render/ProgressCalls.h"
+#include "units/reverb/ReverbLaps.h"
+#include "units/reverb/modFXReverb.h"
 
 namespace quom {
 
-void FxReverb(Engine& e) {
+namespace {
+
+// The rounds' pieces on the pool, shared by its workers and the calling thread, which does the
+// round's own work beside them and then helps; the frames handed on and the progress calls on the
+// calling thread.
+class PoolRunner final : public ReverbLaps::Runner {
+ public:
+  PoolRunner(Engine& e, TaskPool& pool, const ReverbFramesDone& framesDone)
+      : e_(e), pool_(pool), framesDone_(framesDone) {}
+
+  void Run(int32_t count, const std::function<void(int32_t)>& piece,
+           const std::function<void()>& beside) override {
+    TaskGroup group(pool_);
+    group.SubmitEach(count, piece);
+    beside();
+    group.Wait([this] { StillWaiting(e_); }, true);
+  }
+
+  void FramesFinal(int32_t from, int32_t to) override {
+    if (framesDone_) framesDone_(from, to);
+  }
+
+  void RoundDone(int32_t fed) override {
+    for (const int32_t due = ProgressCallsDue(fed, kReverbProgressEvery); made_ < due; ++made_)
+      ShowProgress(e_, kReverbProgressUnits);
+  }
+
+ private:
+  Engine& e_;
+  TaskPool& pool_;
+  const ReverbFramesDone& framesDone_;
+  int32_t made_ = 0;  // progress calls so far
+};
+
+}  // namespace
+
+void ReverbFrameByFrame(Engine& e) {
   ReverbTaps taps;
   DrawReverbTaps(e.tools, taps);
-  ReverbFrameByFrame(e, taps);
-}
-
-void ReverbFrameByFrame(Engine& e, const ReverbTaps& taps) {
   ReverbState r;
   ReverbStart(r, taps, e.gen.MixLen);
   // A call is due after frames 0, 1024, 2048 ...: one in each stretch of 1,024 frames.
@@ -21,50 +53,12 @@ void ReverbFrameByFrame(Engine& e, const ReverbTaps& taps) {
     ShowProgress(e, kReverbProgressUnits);
 }
 
-void FxReverb(Engine& e, TaskPool& pool, SimdPath path, const ReverbFramesDone& framesDone) {
+void ReverbByLaps(Engine& e, TaskPool& pool, SimdPath path, const ReverbFramesDone& framesDone) {
   ReverbTaps taps;
   DrawReverbTaps(e.tools, taps);
-  ReverbByLaps(e, taps, pool, path, framesDone);
-}
-
-void FxReverb(Engine& e, SimdPath path, int threads, const ReverbFramesDone& framesDone) {
-  TaskPool pool(threads);
-  FxReverb(e, pool, path, framesDone);
-}
-
-void ReverbByLaps(Engine& e, const ReverbTaps& taps, TaskPool& pool, SimdPath path,
-                  const ReverbFramesDone& framesDone) {
-  modGen& g = e.gen;
-  ReverbLaps r;
-  ReverbLapsStart(r, taps, g.MixLen, path, FasterReverbRounding(path));
-  ReverbLapsSend(r, g, 0);
-  const int32_t fed = ReverbFedFrames(g.MixLen);
-  int32_t made = 0;  // progress calls so far
-  const auto wait = [&e](TaskGroup& group) { group.Wait([&e] { StillWaiting(e); }, true); };
-  const auto handOn = [&](int32_t from) {
-    if (framesDone) framesDone(from, std::min(from + kReverbRound, g.MixLen));
-  };
-  for (int32_t round = 0; round < r.rounds; ++round) {
-    {
-      TaskGroup lines(pool);
-      lines.SubmitEach(kReverbLineChunks, [&r](int32_t c) { ReverbLapsLines(r, c); });
-      // The round before is final: hand it on while the lines are computed.
-      if (round > 0) handOn(r.base - kReverbRound);
-      wait(lines);
-    }
-    {
-      TaskGroup wet(pool);
-      wet.SubmitEach(kReverbWetChunks, [&r, &g](int32_t c) { ReverbLapsWet(r, g, c); });
-      if (round + 1 < r.rounds) ReverbLapsSend(r, g, r.base + kReverbRound);
-      wait(wet);
-    }
-    const int32_t due =
-        ProgressCallsDue(std::min(r.base + kReverbRound, fed), kReverbProgressEvery);
-    for (; made < due; ++made)
-      ShowProgress(e, kReverbProgressUnits);
-    ReverbLapsNext(r);
-  }
-  if (r.rounds > 0) handOn(r.base - kReverbRound);
+  ReverbLaps laps(taps, path, FasterReverbRounding(path));
+  PoolRunner runner(e, pool, framesDone);
+  laps.Run(e.gen, runner);
 }
 
 }  // namespace quom

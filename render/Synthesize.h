@@ -38,9 +38,9 @@ struct RenderOptions {
   int threads = WorkerThreads();
 };
 
-// Runs InitMix, BuildSamples, RenderSong (4/110 s per tick), FxReverb and FxMaster on a fresh
-// engine state and returns PcmBuf: interleaved 16-bit stereo, L0 R0 L1 R1 ..., 2 * MixLen values.
-// The notes must pass CheckNoteList.
+// Runs InitMix, BuildSamples, RenderSong (4/110 s per tick), ReverbFrameByFrame and FxMaster on a
+// fresh engine state and returns PcmBuf: interleaved 16-bit stereo, L0 R0 L1 R1 ..., 2 * MixLen
+// values. The notes must pass CheckNoteList.
 std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes,
                                 StageObserver* observer = nullptr,
                                 const RenderOptions& options = {});
