@@ -4,8 +4,10 @@
 #include <vector>
 
 #include "render/Engine.h"
+#include "render/PlayNote.h"
 #include "units/Vibrato.h"
 #include "units/modString.h"
+#include "voices/modGenTonal.h"
 
 namespace quom {
 namespace {
@@ -25,7 +27,7 @@ void BM_VoiceCubicHalfSecond(benchmark::State& state) {
   e.gen.MixLen = 44100;
   e.gen.MixBuf.assign(44100, MixFrame{});
   for (auto _ : state)
-    VoiceCubic(e, 60, 1.0f, 0.1f, 0.5f, 0.5f, 0.2f);
+    PlayLayer(e, PlanCubic(e.tools, e.wave.VibPhase, 60, 1.0f, 0.1f, 0.5f, 0.5f, 0.2f));
   state.SetItemsProcessed(state.iterations() * e.gen.VoiceLen);
 }
 BENCHMARK(BM_VoiceCubicHalfSecond);

@@ -41,7 +41,7 @@ void BM_ReverbFrameByFrame(benchmark::State& state) {
     Engine e;
     LoadPieceBus(e.gen);
     state.ResumeTiming();
-    FxReverb(e);
+    ReverbFrameByFrame(e);
   }
 }
 BENCHMARK(BM_ReverbFrameByFrame)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
@@ -60,7 +60,7 @@ void BM_ReverbByLaps(benchmark::State& state) {
     Engine e;
     LoadPieceBus(e.gen);
     state.ResumeTiming();
-    FxReverb(e, pool, path);
+    ReverbByLaps(e, pool, path);
   }
 }
 BENCHMARK(BM_ReverbByLaps)

@@ -9,7 +9,6 @@
 #include "score/NoteList.h"
 #include "units/modGen.h"
 #include "units/modString.h"
-#include "voices/Layer.h"
 #include "voices/modSamples.h"
 
 namespace quom {
@@ -34,19 +33,5 @@ void InitMix(Engine& e);
 // Sizes the mix bus to the last note end plus one second, then plays every record in file order.
 // The records must pass CheckNoteList. An empty list gives one second of silence.
 void RenderSong(Engine& e, std::span<const NoteRec> notes, float SecPerTick);
-
-// Renders one note: velocity to gain, the instrument code's layers in order, then progress.
-void PlayNote(Engine& e, float StartSec, float LenSec, int Note, int Velocity, int Instrument);
-
-// Renders a planned layer into the voice buffer the literal way, with the engine's oscillator,
-// and mixes it.
-void PlayLayer(Engine& e, const LayerPlan& p);
-
-// The instruments (each plans, renders and mixes its layers).
-void VoiceCubic(Engine& e, int32_t note, float gain, float start, float length, float pan,
-                float send);
-void VoiceArc(Engine& e, int32_t note, float gain, float start, float length, float pan);
-void VoiceBass(Engine& e, int32_t note, float gain, float start, float length);
-void VoiceDrum(Engine& e, int32_t Note, float Gain, float StartSec, float LenSec);
 
 }  // namespace quom

@@ -1,21 +1,66 @@
 // The reverb's rounds scheduled on the task pool, and its progress calls.
 #include "render/Reverb.h"
 
-#include <algorithm>
 #include <atomic>
 
 #include "render/Completeness.h"
 #include "render/ProgressCalls.h"
+#include "units/reverb/ReverbLaps.h"
+#include "units/reverb/modFXReverb.h"
 
 namespace quom {
 
-void FxReverb(Engine& e) {
+namespace {
+
+// The rounds' pieces on the pool, shared by its workers and the calling thread, which does the
+// round's own work beside them and then helps; the frames handed on and the progress calls on the
+// calling thread.
+class PoolRunner final : public ReverbLaps::Runner {
+ public:
+  PoolRunner(Engine& e, TaskPool& pool, const ReverbFramesDone& framesDone)
+      : e_(e), pool_(pool), framesDone_(framesDone) {}
+
+  void Run(int32_t count, const std::function<void(int32_t)>& piece,
+           const std::function<void()>& beside) override {
+    // Each piece is counted as it ends: the next step reads what all of them wrote.
+    std::atomic<int32_t> done{0};
+    TaskGroup group(pool_);
+    group.SubmitEach(count, [&piece, &done](int32_t i) {
+      piece(i);
+      done.fetch_add(1, std::memory_order_relaxed);
+    });
+    beside();
+    group.Wait([this] { StillWaiting(e_); }, true);
+    CheckComplete(done.load(), count, "pieces of a reverb round");
+  }
+
+  void FramesFinal(int32_t from, int32_t to) override {
+    CheckComplete(from, final_, "reverberated frames handed on");
+    final_ = to;
+    if (framesDone_) framesDone_(from, to);
+  }
+
+  void RoundDone(int32_t fed) override {
+    for (const int32_t due = ProgressCallsDue(fed, kReverbProgressEvery); made_ < due; ++made_)
+      ShowProgress(e_, kReverbProgressUnits);
+  }
+
+ private:
+  Engine& e_;
+  TaskPool& pool_;
+  const ReverbFramesDone& framesDone_;
+  int32_t made_ = 0;   // progress calls so far
+  int32_t final_ = 0;  // the frames before it are final
+
+ public:
+  int32_t FinalFrames() const { return final_; }
+};
+
+}  // namespace
+
+void ReverbFrameByFrame(Engine& e) {
   ReverbTaps taps;
   DrawReverbTaps(e.tools, taps);
-  ReverbFrameByFrame(e, taps);
-}
-
-void ReverbFrameByFrame(Engine& e, const ReverbTaps& taps) {
   ReverbState r;
   ReverbStart(r, taps, e.gen.MixLen);
   // A call is due after frames 0, 1024, 2048 ...: one in each stretch of 1,024 frames.
@@ -23,63 +68,13 @@ void ReverbFrameByFrame(Engine& e, const ReverbTaps& taps) {
     ShowProgress(e, kReverbProgressUnits);
 }
 
-void FxReverb(Engine& e, TaskPool& pool, SimdPath path, const ReverbFramesDone& framesDone) {
+void ReverbByLaps(Engine& e, TaskPool& pool, SimdPath path, const ReverbFramesDone& framesDone) {
   ReverbTaps taps;
   DrawReverbTaps(e.tools, taps);
-  ReverbByLaps(e, taps, pool, path, framesDone);
-}
-
-void FxReverb(Engine& e, SimdPath path, int threads, const ReverbFramesDone& framesDone) {
-  TaskPool pool(threads);
-  FxReverb(e, pool, path, framesDone);
-}
-
-void ReverbByLaps(Engine& e, const ReverbTaps& taps, TaskPool& pool, SimdPath path,
-                  const ReverbFramesDone& framesDone) {
-  modGen& g = e.gen;
-  ReverbLaps r;
-  ReverbLapsStart(r, taps, g.MixLen, path, FasterReverbRounding(path));
-  ReverbLapsSend(r, g, 0);
-  const int32_t fed = ReverbFedFrames(g.MixLen);
-  int32_t made = 0;  // progress calls so far
-  const auto wait = [&e](TaskGroup& group) { group.Wait([&e] { StillWaiting(e); }, true); };
-  const auto handOn = [&](int32_t from) {
-    if (framesDone) framesDone(from, std::min(from + kReverbRound, g.MixLen));
-  };
-  // Pieces of the rounds done, counted as they end: a round's wet frames need all of its lines,
-  // the next round's lines all of the wet frames before.
-  std::atomic<int32_t> lineDone{0}, wetDone{0};
-  for (int32_t round = 0; round < r.rounds; ++round) {
-    {
-      TaskGroup lines(pool);
-      lines.SubmitEach(kReverbLineChunks, [&r, &lineDone](int32_t c) {
-        ReverbLapsLines(r, c);
-        lineDone.fetch_add(1, std::memory_order_relaxed);
-      });
-      // The round before is final: hand it on while the lines are computed.
-      if (round > 0) handOn(r.base - kReverbRound);
-      wait(lines);
-    }
-    {
-      TaskGroup wet(pool);
-      CheckComplete(lineDone.load(), (round + 1) * kReverbLineChunks,
-                    "pieces of the reverb's line");
-      wet.SubmitEach(kReverbWetChunks, [&r, &g, &wetDone](int32_t c) {
-        ReverbLapsWet(r, g, c);
-        wetDone.fetch_add(1, std::memory_order_relaxed);
-      });
-      if (round + 1 < r.rounds) ReverbLapsSend(r, g, r.base + kReverbRound);
-      wait(wet);
-      CheckComplete(wetDone.load(), (round + 1) * kReverbWetChunks,
-                    "pieces of the reverb's wet frames");
-    }
-    const int32_t due =
-        ProgressCallsDue(std::min(r.base + kReverbRound, fed), kReverbProgressEvery);
-    for (; made < due; ++made)
-      ShowProgress(e, kReverbProgressUnits);
-    ReverbLapsNext(r);
-  }
-  if (r.rounds > 0) handOn(r.base - kReverbRound);
+  ReverbLaps laps(taps, path, FasterReverbRounding(path));
+  PoolRunner runner(e, pool, framesDone);
+  laps.Run(e.gen, runner);
+  CheckComplete(runner.FinalFrames(), e.gen.MixLen, "reverberated frames handed on");
 }
 
 }  // namespace quom

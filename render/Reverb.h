@@ -8,18 +8,18 @@
 #include "base/Simd.h"
 #include "render/Engine.h"
 #include "render/TaskPool.h"
-#include "units/modFXReverb.h"
 
 namespace quom {
 
 constexpr int32_t kReverbProgressEvery = 1024;  // frames fed between two progress calls
 constexpr float kReverbProgressUnits = 0.035f;
 
-// Adds the reverb of MixBuf's Send channel into L and R; Send is left as it was. Reseeds the
-// shared generators with 13 and draws the taps from them, so every call on the same bus gives the
-// same result. Frames 0 .. MixLen - 8191 feed the line (none when MixLen < 8191), reporting 0.035
-// progress units every 1024 of them. Frame by frame, with a wet buffer of MixLen + 8192 frames.
-void FxReverb(Engine& e);
+// FxReverb of the whole bus: adds the reverb of MixBuf's Send channel into L and R; Send is left
+// as it was. Reseeds the shared generators with 13 and draws the taps from them, so every call on
+// the same bus gives the same result. Frames 0 .. MixLen - 8191 feed the line (none when MixLen
+// < 8191), reporting 0.035 progress units every 1024 of them. Frame by frame, with a wet buffer
+// of MixLen + 8192 frames.
+void ReverbFrameByFrame(Engine& e);
 
 // Called on the calling thread with each stretch of frames [from, to) as soon as the reverb is
 // in them, in order from frame 0 up to MixLen: nothing touches those frames of the bus
@@ -31,15 +31,7 @@ using ReverbFramesDone = std::function<void(int32_t from, int32_t to)>;
 // round's pieces, and the calling thread smooths the send, hands on the finished frames and makes
 // the progress calls, a round at a time. If a progress call or framesDone throws, the workers
 // stop, the bus is left partly reverberated, and the exception is passed on.
-void FxReverb(Engine& e, TaskPool& pool, SimdPath path, const ReverbFramesDone& framesDone = {});
-
-// The same on a pool of `threads` workers of its own.
-void FxReverb(Engine& e, SimdPath path, int threads = 1, const ReverbFramesDone& framesDone = {});
-
-// The two ways with the taps given, drawing nothing: for tap sets the seed does not give (delays
-// of 0 and 8192, many shared delays).
-void ReverbFrameByFrame(Engine& e, const ReverbTaps& taps);
-void ReverbByLaps(Engine& e, const ReverbTaps& taps, TaskPool& pool, SimdPath path,
+void ReverbByLaps(Engine& e, TaskPool& pool, SimdPath path,
                   const ReverbFramesDone& framesDone = {});
 
 }  // namespace quom

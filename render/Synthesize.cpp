@@ -109,7 +109,7 @@ std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes, Stage
   TrimHeap();
 
   if (path == RenderPath::kLiteral) {
-    FxReverb(e);
+    ReverbFrameByFrame(e);
     if (observer) observer->ReverbAdded(e);
     // Sized by the final MixLen: voices reaching past the estimate have grown the bus.
     std::vector<int16_t> PcmBuf(2 * static_cast<size_t>(e.gen.MixLen), 0);
@@ -119,12 +119,12 @@ std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes, Stage
 
   MasterConsumingBus master(e.gen, options.simd);
   if (observer && observer->ReadsBusAfterReverb()) {
-    FxReverb(e, *pool, options.simd);
+    ReverbByLaps(e, *pool, options.simd);
     observer->ReverbAdded(e);
   } else {
     // The master stage follows the reverb round by round, on the calling thread.
-    FxReverb(e, *pool, options.simd,
-             [&master](int32_t from, int32_t to) { master.Convert(from, to); });
+    ReverbByLaps(e, *pool, options.simd,
+                 [&master](int32_t from, int32_t to) { master.Convert(from, to); });
     if (observer) observer->ReverbAdded(e);
   }
   return master.Finish();

@@ -45,10 +45,10 @@ struct RenderOptions {
   int64_t leaveOutLayer = -1;
 };
 
-// Runs InitMix, BuildSamples, RenderSong (4/110 s per tick), FxReverb and FxMaster on a fresh
-// engine state and returns PcmBuf: interleaved 16-bit stereo, L0 R0 L1 R1 ..., 2 * MixLen values.
-// The notes must pass CheckNoteList. The fast path checks after each stage that all of its work
-// was done, and throws RenderIncomplete (render/Completeness.h) if not.
+// Runs InitMix, BuildSamples, RenderSong (4/110 s per tick), ReverbFrameByFrame and FxMaster on a
+// fresh engine state and returns PcmBuf: interleaved 16-bit stereo, L0 R0 L1 R1 ..., 2 * MixLen
+// values. The notes must pass CheckNoteList. The fast path checks after each stage that all of its
+// work was done, and throws RenderIncomplete (render/Completeness.h) if not.
 std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes,
                                 StageObserver* observer = nullptr,
                                 const RenderOptions& options = {});

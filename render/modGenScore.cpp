@@ -7,6 +7,7 @@
 #include "base/Rounding.h"
 #include "render/Engine.h"
 #include "render/NotePlan.h"
+#include "render/PlayNote.h"
 #include "voices/Instruments.h"
 #include "voices/modGenDrum.h"
 #include "voices/modGenTonal.h"
@@ -115,27 +116,6 @@ void PlayNote(Engine& e, float StartSec, float LenSec, int Note, int Velocity, i
   for (const LayerPlan& p : layers)
     PlayLayer(e, p);
   if (units > 0.0f) ShowProgress(e, units);
-}
-
-void VoiceCubic(Engine& e, int32_t note, float gain, float start, float length, float pan,
-                float send) {
-  PlayLayer(e, PlanCubic(e.tools, e.wave.VibPhase, note, gain, start, length, pan, send));
-}
-
-void VoiceArc(Engine& e, int32_t note, float gain, float start, float length, float pan) {
-  PlayLayer(e, PlanArc(e.tools, e.wave.VibPhase, note, gain, start, length, pan));
-}
-
-void VoiceBass(Engine& e, int32_t note, float gain, float start, float length) {
-  LayerPlan arc, main;
-  PlanBass(e.tools, e.wave.VibPhase, note, gain, start, length, arc, main);
-  PlayLayer(e, arc);
-  PlayLayer(e, main);
-}
-
-void VoiceDrum(Engine& e, int32_t Note, float Gain, float StartSec, float LenSec) {
-  LayerPlan p;
-  if (PlanDrum(e.tools, Note, Gain, StartSec, LenSec, p)) PlayLayer(e, p);
 }
 
 SongPlan PlanSong(Engine& e, std::span<const NoteRec> notes, float SecPerTick) {

@@ -27,7 +27,7 @@ std::vector<int16_t> RenderAround(const NoteRec& extreme) {
       break;
     }
   }
-  FxReverb(e);
+  ReverbFrameByFrame(e);
   std::vector<int16_t> pcm(2 * static_cast<size_t>(e.gen.MixLen));
   FxMaster(e.gen, pcm);
   return pcm;

@@ -19,6 +19,7 @@
 #include "tests/Sha256.h"
 #include "tests/TestScores.h"
 #include "units/modFXMaster.h"
+#include "units/reverb/modFXReverb.h"
 
 namespace quom {
 namespace {
@@ -169,7 +170,10 @@ std::vector<int16_t> FastRender(std::span<const NoteRec> notes) {
   InitMix(e);
   BuildSamples(e, BestSimdPath());
   RenderSong(e, notes, kSecPerTick);
-  FxReverb(e, BestSimdPath(), 2);
+  {
+    TaskPool pool(2);
+    ReverbByLaps(e, pool, BestSimdPath());
+  }
   std::vector<int16_t> pcm(2 * static_cast<size_t>(e.gen.MixLen), 0);
   FxMaster(e.gen, pcm);
   return pcm;
@@ -201,7 +205,7 @@ TEST(Golden, ReverbAndMasterOnASyntheticBus) {
   Engine e;
   e.gen.MixBuf = SyntheticBus();
   e.gen.MixLen = static_cast<int32_t>(e.gen.MixBuf.size());
-  FxReverb(e);
+  ReverbFrameByFrame(e);
   const std::string reverbHash = Sha256Hex(BusBytes(e.gen.MixBuf));
 
   modGen dry;
@@ -221,7 +225,8 @@ TEST(Golden, ReverbAndMasterOnASyntheticBus) {
       Engine f;
       f.gen.MixBuf = SyntheticBus();
       f.gen.MixLen = static_cast<int32_t>(f.gen.MixBuf.size());
-      FxReverb(f, path, threads);
+      TaskPool pool(threads);
+      ReverbByLaps(f, pool, path);
       EXPECT_EQ(Sha256Hex(BusBytes(f.gen.MixBuf)), kReverbBusSha256)
           << "reverb by laps on " << SimdPathName(path) << ", " << threads << " threads";
     }

@@ -49,7 +49,7 @@ TEST(ReverbStage, LapsOnThePoolMatchFrameByFrame) {
     literal.gen.MixLen = n;
     ProgressLog literalLog;
     literal.progress = &literalLog;
-    FxReverb(literal);
+    ReverbFrameByFrame(literal);
 
     for (SimdPath path : AvailableSimdPaths()) {
       for (int threads : {1, 2, 3}) {
@@ -64,7 +64,8 @@ TEST(ReverbStage, LapsOnThePoolMatchFrameByFrame) {
         // The frames as they stand when they are handed on, which must be final, in order.
         std::vector<MixFrame> handed;
         bool onCaller = true;
-        FxReverb(e, path, threads, [&](int32_t from, int32_t to) {
+        TaskPool pool(threads);
+        ReverbByLaps(e, pool, path, [&](int32_t from, int32_t to) {
           onCaller = onCaller && std::this_thread::get_id() == log.owner;
           ASSERT_EQ(static_cast<size_t>(from), handed.size());
           ASSERT_LE(to, n);
@@ -95,7 +96,8 @@ TEST(ReverbStage, AProgressSinkThatThrowsStopsTheWorkers) {
     e.gen.MixBuf.assign(static_cast<size_t>(e.gen.MixLen), MixFrame{0.0f, 0.0f, 0.25f});
     GiveUp sink;
     e.progress = &sink;
-    EXPECT_THROW(FxReverb(e, BestSimdPath(), threads), std::runtime_error);
+    TaskPool pool(threads);
+    EXPECT_THROW(ReverbByLaps(e, pool, BestSimdPath()), std::runtime_error);
     EXPECT_EQ(sink.calls, 70);
   }
 }
@@ -106,10 +108,11 @@ TEST(ReverbStage, FramesHandedOnThatThrowStopTheWorkers) {
     e.gen.MixLen = 40 * 8192;  // five rounds
     e.gen.MixBuf.assign(static_cast<size_t>(e.gen.MixLen), MixFrame{0.0f, 0.0f, 0.25f});
     int calls = 0;
-    EXPECT_THROW(FxReverb(e, BestSimdPath(), threads,
-                          [&](int32_t, int32_t) {
-                            if (++calls == 2) throw std::runtime_error("full");
-                          }),
+    TaskPool pool(threads);
+    EXPECT_THROW(ReverbByLaps(e, pool, BestSimdPath(),
+                              [&](int32_t, int32_t) {
+                                if (++calls == 2) throw std::runtime_error("full");
+                              }),
                  std::runtime_error);
     EXPECT_EQ(calls, 2);
   }

@@ -4,11 +4,16 @@
 // frame-by-frame reverb fed in stretches of any length.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <limits>
+#include <utility>
 #include <vector>
 
-#include "units/modFXReverb.h"
+#include "units/reverb/ReverbLaps.h"
+#include "units/reverb/modFXReverb.h"
 
 namespace quom {
 namespace {
@@ -49,20 +54,43 @@ std::vector<int32_t> FrameByFrame(modGen& g, const ReverbTaps& taps, int32_t str
   }
 }
 
-// A lap at a time, the pieces of each round in the order given by `reversed`.
-void ByLaps(modGen& g, const ReverbTaps& taps, SimdPath path, ReverbRounding rounding,
-            bool reversed) {
-  ReverbLaps r;
-  ReverbLapsStart(r, taps, g.MixLen, path, rounding);
-  ReverbLapsSend(r, g, 0);
-  for (int32_t round = 0; round < r.rounds; ++round) {
-    for (int32_t c = 0; c < kReverbLineChunks; ++c)
-      ReverbLapsLines(r, reversed ? kReverbLineChunks - 1 - c : c);
-    for (int32_t c = 0; c < kReverbWetChunks; ++c)
-      ReverbLapsWet(r, g, reversed ? kReverbWetChunks - 1 - c : c);
-    if (round + 1 < r.rounds) ReverbLapsSend(r, g, r.base + kReverbRound);
-    ReverbLapsNext(r);
+// A round's pieces on this thread, in order or in reverse, with what is done beside them halfway
+// through; keeps the frames as they stand when they are said to be final, and the frames fed
+// after each round.
+struct OneThread final : ReverbLaps::Runner {
+  const modGen& g;
+  bool reversed;
+  std::vector<MixFrame> final;
+  std::vector<int32_t> fed;
+
+  OneThread(const modGen& bus, bool reverse) : g(bus), reversed(reverse) {}
+  void Run(int32_t count, const std::function<void(int32_t)>& piece,
+           const std::function<void()>& beside) override {
+    for (int32_t i = 0; i < count; ++i) {
+      if (i == count / 2) beside();
+      piece(reversed ? count - 1 - i : i);
+    }
   }
+  void FramesFinal(int32_t from, int32_t to) override {
+    EXPECT_EQ(static_cast<size_t>(from), final.size());
+    EXPECT_LE(to - from, kReverbRound);
+    final.insert(final.end(), g.MixBuf.begin() + from, g.MixBuf.begin() + to);
+  }
+  void RoundDone(int32_t frames) override { fed.push_back(frames); }
+};
+
+// A lap at a time; returns the frames as they were handed on, which must be the whole bus.
+std::vector<MixFrame> ByLaps(modGen& g, const ReverbTaps& taps, SimdPath path,
+                             ReverbRounding rounding, bool reversed) {
+  ReverbLaps laps(taps, path, rounding);
+  OneThread runner(g, reversed);
+  laps.Run(g, runner);
+  // A round reports every frame it fed, and the last one all of them.
+  const int32_t rounds = (g.MixLen + kReverbRound - 1) / kReverbRound;
+  EXPECT_EQ(runner.fed.size(), static_cast<size_t>(rounds));
+  for (int32_t r = 0; r < rounds; ++r)
+    EXPECT_EQ(runner.fed[r], std::min((r + 1) * kReverbRound, ReverbFedFrames(g.MixLen)));
+  return runner.final;
 }
 
 void ExpectSameAsFrameByFrame(int32_t n, BusFn fn, const char* what,
@@ -73,11 +101,15 @@ void ExpectSameAsFrameByFrame(int32_t n, BusFn fn, const char* what,
     for (ReverbRounding rounding : {ReverbRounding::kConvert, ReverbRounding::kSplit}) {
       for (bool reversed : {false, true}) {
         modGen g = MakeBus(n, fn);
-        ByLaps(g, taps, path, rounding, reversed);
-        EXPECT_TRUE(SameBits(g.MixBuf, literal.MixBuf))
-            << what << ", MixLen " << n << ", " << SimdPathName(path)
-            << (rounding == ReverbRounding::kSplit ? ", split" : ", converted")
-            << (reversed ? ", pieces in reverse" : "");
+        const std::vector<MixFrame> handed = ByLaps(g, taps, path, rounding, reversed);
+        const auto where = [&] {
+          return testing::Message()
+                 << what << ", MixLen " << n << ", " << SimdPathName(path)
+                 << (rounding == ReverbRounding::kSplit ? ", split" : ", converted")
+                 << (reversed ? ", pieces in reverse" : "");
+        };
+        EXPECT_TRUE(SameBits(g.MixBuf, literal.MixBuf)) << where();
+        EXPECT_TRUE(SameBits(handed, literal.MixBuf)) << where() << ", as handed on";
       }
     }
   }
@@ -191,6 +223,157 @@ TEST(ReverbLaps, FrameByFrameInStretchesOfAnyLength) {
   EXPECT_EQ(std::signbit(shortBus.MixBuf[3].L), false);
   EXPECT_EQ(ReverbFedFrames(8190), 0);
   EXPECT_EQ(ReverbFedFrames(8191), 1);
+}
+
+// One instance runs a second bus as a fresh one would: nothing of the first bus's line or send
+// carries over into it (nor of its gate: see the gate's tests).
+TEST(ReverbLaps, ASecondRunStartsAfresh) {
+  const ReverbTaps taps = SeededTaps();
+  const BusFn loud = [](int32_t i, int32_t) {
+    MixFrame f = Dry(i);
+    f.Send = i % 3000 < 50 ? 1e38f : 0.25f;
+    return f;
+  };
+  const BusFn quiet = [](int32_t i, int32_t) {
+    MixFrame f = Dry(i);
+    f.Send = static_cast<float>((i * 13) % 7 - 3) * 0.02f;
+    return f;
+  };
+  const int32_t n = kReverbRound + 3 * 8192 + 99;
+  modGen literal = MakeBus(n, quiet);
+  FrameByFrame(literal, taps, 1024);
+  for (ReverbRounding rounding : {ReverbRounding::kConvert, ReverbRounding::kSplit}) {
+    ReverbLaps laps(taps, BestSimdPath(), rounding);
+    // Two rounds exactly: the last frames fed are in the last lap, which the next round reads.
+    modGen first = MakeBus(2 * kReverbRound, loud);
+    OneThread firstRunner(first, false);
+    laps.Run(first, firstRunner);
+    modGen second = MakeBus(n, quiet);
+    OneThread secondRunner(second, true);
+    laps.Run(second, secondRunner);
+    EXPECT_TRUE(SameBits(second.MixBuf, literal.MixBuf));
+    EXPECT_TRUE(SameBits(secondRunner.final, literal.MixBuf));
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The gate, round by round as the laps drive it: the next round's send is seen during the wet
+// pieces, before the round ends.
+
+constexpr float kFine = 0.25f;   // an input every sum of which the split rounds exactly
+constexpr double kTiny = 1e-35;  // nonzero, below any floor gains under 0.1 give
+constexpr double kHuge = 1e31;   // above the ceiling
+
+struct GateDriver {
+  ReverbSplitGate gate;
+  explicit GateDriver(ReverbRounding rounding) : gate(rounding, SortReverbTaps(SeededTaps())) {}
+
+  void Send(double v) {
+    ReverbSplitGate::Check c = gate.SendCheck();
+    c.See(kFine);
+    c.See(v);
+    gate.SawSend(c);
+  }
+  // Every line piece fine, but `piece` (if any) also gave `v`.
+  void Lines(double v = kFine, int32_t piece = -1) {
+    for (int32_t p = 0; p < kReverbLinePieces; ++p) {
+      ReverbSplitGate::Check c = gate.LineCheck();
+      c.See(kFine);
+      if (p == piece) c.See(v);
+      gate.SawLines(p, c.Fits());
+    }
+  }
+  // What the gate says of a round whose lines give y as given, with the next round's send.
+  std::pair<bool, bool> Round(double y = kFine, int32_t piece = -1, double nextSend = kFine) {
+    const bool lines = gate.LinesMaySplit();
+    Lines(y, piece);
+    const bool wet = gate.WetMaySplit();
+    Send(nextSend);
+    gate.NextRound();
+    return {lines, wet};
+  }
+};
+
+using Both = std::pair<bool, bool>;  // lines, wet
+
+TEST(ReverbSplitGate, ConvertingNeverSplits) {
+  GateDriver d(ReverbRounding::kConvert);
+  d.Send(kFine);
+  EXPECT_EQ(d.Round(), Both(false, false));
+  EXPECT_EQ(d.Round(), Both(false, false));
+}
+
+TEST(ReverbSplitGate, ASmallSendKeepsTheLinesFromSplittingForTwoRounds) {
+  GateDriver d(ReverbRounding::kSplit);
+  d.Send(kFine);
+  EXPECT_EQ(d.Round(kFine, -1, -kTiny), Both(true, true));
+  EXPECT_EQ(d.Round(), Both(false, true));  // the round's own send
+  EXPECT_EQ(d.Round(), Both(false, true));  // the line reads the last lap of the round before
+  EXPECT_EQ(d.Round(), Both(true, true));
+
+  // Zero, of either sign, is no small value.
+  d.Send(-0.0);
+  EXPECT_TRUE(d.gate.LinesMaySplit());
+}
+
+TEST(ReverbSplitGate, ALargeSendKeepsTheLinesFromSplittingForGood) {
+  for (const double large : {kHuge, -kHuge, std::numeric_limits<double>::infinity(),
+                             std::numeric_limits<double>::quiet_NaN()}) {
+    GateDriver d(ReverbRounding::kSplit);
+    d.Send(kFine);
+    EXPECT_EQ(d.Round(kFine, -1, large), Both(true, true)) << large;
+    for (int round = 0; round < 4; ++round)
+      EXPECT_EQ(d.Round(), Both(false, true)) << large << ", round " << round;
+    d.gate.Restart();
+    d.Send(kFine);
+    EXPECT_EQ(d.Round(), Both(true, true)) << large << ", restarted";
+  }
+}
+
+TEST(ReverbSplitGate, OneLinePieceOutOfRangeKeepsTheWetFramesFromSplittingForTwoRounds) {
+  for (const double y : {kTiny, -kHuge}) {
+    for (const int32_t piece : {0, kReverbLinePieces - 1}) {
+      GateDriver d(ReverbRounding::kSplit);
+      d.Send(kFine);
+      EXPECT_EQ(d.Round(y, piece), Both(true, false)) << y << ", piece " << piece;
+      // The wet frames read a lap back, into the round before.
+      EXPECT_EQ(d.Round(), Both(true, false)) << y << ", piece " << piece;
+      EXPECT_EQ(d.Round(), Both(true, true)) << y << ", piece " << piece;
+    }
+  }
+}
+
+// The floors come from the smallest nonzero gain: the line's from its gains, the wet frames' from
+// the larger of the two shares' floors.
+TEST(ReverbSplitGate, FloorsFollowTheSmallestGain) {
+  ReverbLapTaps taps;
+  taps.lineGain.fill(0.0625);
+  taps.lineGain[3] = 0.0;
+  taps.lineGain[70] = 0x1p-6;  // floor 2^-90
+  taps.wetGainLeft.fill(0.0625);
+  taps.wetGainLeft[5] = 0x1p-8;  // floor 2^-88
+  taps.wetGainRight.fill(0.0625);
+  taps.wetGainRight[9] = 0x1p-10;  // floor 2^-86, the larger
+  taps.wetGainRight[10] = 0.0;
+  const ReverbSplitGate gate(ReverbRounding::kSplit, taps);
+  const auto small = [](ReverbSplitGate::Check c, double v) {
+    c.See(v);
+    return c.Small();
+  };
+  EXPECT_FALSE(small(gate.SendCheck(), 0x1p-90));
+  EXPECT_FALSE(small(gate.SendCheck(), -0x1p-90));
+  EXPECT_TRUE(small(gate.SendCheck(), std::nextafter(0x1p-90, 0.0)));
+  EXPECT_FALSE(small(gate.LineCheck(), 0x1p-86));
+  EXPECT_TRUE(small(gate.LineCheck(), std::nextafter(0x1p-86, 0.0)));
+  EXPECT_TRUE(small(gate.LineCheck(), 0x1p-88));
+
+  // The ceiling: 2^100 still fits.
+  ReverbSplitGate::Check c = gate.SendCheck();
+  c.See(0x1p100);
+  EXPECT_FALSE(c.Large());
+  c.See(std::nextafter(0x1p100, 1e300));
+  EXPECT_TRUE(c.Large());
+  EXPECT_FALSE(c.Small());
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "render/Engine.h"
 #include "render/Reverb.h"
 #include "units/modFXMaster.h"
+#include "units/reverb/modFXReverb.h"
 
 namespace quom {
 namespace {
@@ -49,7 +50,7 @@ TEST(Reverb, SilentSendLeavesTheBusUnchanged) {
   e.progress = &sink;
   MakeBus(e, 3 * kReverbLineLen);
   const std::vector<MixFrame> before = e.gen.MixBuf;
-  FxReverb(e);
+  ReverbFrameByFrame(e);
   for (size_t i = 0; i < before.size(); ++i) {
     ASSERT_EQ(e.gen.MixBuf[i].L, before[i].L) << "frame " << i;
     ASSERT_EQ(e.gen.MixBuf[i].R, before[i].R) << "frame " << i;
@@ -67,7 +68,7 @@ TEST(Reverb, FeedsOnlyFramesUpToMixLenMinus8191) {
     for (MixFrame& f : e.gen.MixBuf)
       f.Send = 1.0f;
     const std::vector<MixFrame> before = e.gen.MixBuf;
-    FxReverb(e);
+    ReverbFrameByFrame(e);
     EXPECT_TRUE(SameBits(e.gen.MixBuf, before)) << "MixLen " << n;
     EXPECT_EQ(sink.calls, 0) << "MixLen " << n;
   }
@@ -78,7 +79,7 @@ TEST(Reverb, FeedsOnlyFramesUpToMixLenMinus8191) {
   e.progress = &sink;
   MakeBus(e, 8191);
   e.gen.MixBuf[0].Send = 1.0f;
-  FxReverb(e);
+  ReverbFrameByFrame(e);
   EXPECT_EQ(sink.calls, 1);
   EXPECT_EQ(sink.last, 0.035f);
   EXPECT_EQ(e.gen.ProgressTotal, 0.035f);
@@ -88,7 +89,7 @@ TEST(Reverb, FeedsOnlyFramesUpToMixLenMinus8191) {
   CountingSink sink2;
   f.progress = &sink2;
   MakeBus(f, 8191 + 1024);
-  FxReverb(f);
+  ReverbFrameByFrame(f);
   EXPECT_EQ(sink2.calls, 2);
 
   // The last 8190 frames of the send are never heard; the frame before them is.
@@ -97,7 +98,7 @@ TEST(Reverb, FeedsOnlyFramesUpToMixLenMinus8191) {
     MakeBus(h, 3 * kReverbLineLen);
     h.gen.MixBuf[h.gen.MixLen - back].Send = 1.0f;
     const std::vector<MixFrame> before = h.gen.MixBuf;
-    FxReverb(h);
+    ReverbFrameByFrame(h);
     EXPECT_EQ(SameBits(h.gen.MixBuf, before), back == 8190) << "impulse at MixLen - " << back;
   }
 }
@@ -109,7 +110,7 @@ TEST(Reverb, ImpulseEchoesRecurEveryLapAtHalfStrength) {
   e.gen.MixLen = kStart + 6 * kLap;
   e.gen.MixBuf.assign(static_cast<size_t>(e.gen.MixLen), MixFrame{});
   e.gen.MixBuf[kStart].Send = 1.0f;
-  FxReverb(e);
+  ReverbFrameByFrame(e);
   const std::vector<MixFrame>& bus = e.gen.MixBuf;
 
   for (int32_t i = 0; i < kStart; ++i) {
@@ -161,7 +162,7 @@ TEST(Reverb, RepeatsExactlyAndNeverTouchesTheSend) {
     for (int i = 0; i < 5; ++i)
       RndUniform(e.tools);
     const std::vector<MixFrame> before = e.gen.MixBuf;
-    FxReverb(e);
+    ReverbFrameByFrame(e);
     for (size_t i = 0; i < before.size(); ++i) {
       EXPECT_EQ(std::memcmp(&e.gen.MixBuf[i].Send, &before[i].Send, sizeof(float)), 0)
           << "Send changed at frame " << i;

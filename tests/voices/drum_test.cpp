@@ -10,11 +10,14 @@
 
 #include "base/Rounding.h"
 #include "render/Engine.h"
+#include "tests/voices/Voices.h"
 #include "units/modFX.h"
 #include "voices/modGenDrum.h"
 
 namespace quom {
 namespace {
+
+using test::VoiceDrum;
 
 // A bank of the right sizes whose buffers are told apart by their content (the real one takes
 // seconds to build and is tested on its own).

@@ -9,12 +9,16 @@
 #include "base/Rounding.h"
 #include "render/Engine.h"
 #include "tests/TestUtil.h"
+#include "tests/voices/Voices.h"
 #include "voices/modGenTonal.h"
 
 namespace quom {
 namespace {
 
 using test::MatchesDigits;
+using test::VoiceArc;
+using test::VoiceBass;
+using test::VoiceCubic;
 
 // An engine with an empty bus long enough for the notes under test.
 Engine FreshEngine(int32_t frames = 441000) {

@@ -1,5 +1,5 @@
 // Reverb: two smoothing stages, scatter into the line, gather into the wet buffer, halve.
-#include "units/modFXReverb.h"
+#include "units/reverb/modFXReverb.h"
 
 #include <algorithm>
 #include <array>
