@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <new>
 
-#include "app/Form1.h"
 #include "app/MainSequence.h"
 #include "app/TerminalFront.h"
+#include "app/Window.h"
 #include "audio/modDS.h"
 
 namespace quom {
@@ -30,10 +30,7 @@ int RunDefault(const std::vector<NoteRec>& notes, const PlayOptions& options) {
     // Before synthesis: a missing sound system is reported at once, not after the wait.
     DSInit(ds, options.audioDriver);
     DSCheckDevice(ds);
-    if (OpenWindowDisplay()) {
-      Form1 form(ds);
-      FormLoad(form, ds, notes, options.passes, options.simd);
-    }
+    RunInWindow(ds, notes, options.passes, options.simd);  // ends the program when it can
     TerminalFront terminal(ds, options.quiet, options.passes);
     FormLoad(terminal, ds, notes, options.passes, options.simd);
   } catch (const DSError& error) {

@@ -705,7 +705,9 @@ TEST_F(Cli, HelpAndVersion) {
   }
   const RunResult version = Run({"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, std::string("quom ") + QUOM_VERSION + "\n");
+  // The number, then the build: platform, processor and compiler.
+  EXPECT_EQ(version.out,
+            std::string("quom ") + QUOM_VERSION + " (" + QUOM_BUILD_DESCRIPTION + ")\n");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The program's window: a small black panel with the progress bar, the percentage, the elapsed
-// time, the word "Prepare" and the title that pulses green during playback.
+// The program's window on X11, with FLTK: a small black panel with the progress bar, the
+// percentage, the elapsed time, the word "Prepare" and the title that pulses green during
+// playback.
 #pragma once
 
 #include <FL/Fl_Box.H>
@@ -14,10 +15,6 @@
 #include "app/MainSequence.h"
 
 namespace quom {
-
-// Opens the X display for the window. False when there is none (no DISPLAY, or it cannot be
-// reached); the program then runs on the terminal.
-bool OpenWindowDisplay();
 
 // A caption drawn flush with its edges, top-aligned and clipped, on its own background.
 class Label : public Fl_Widget {
