@@ -189,10 +189,12 @@ build_mpg123() {
   licence mpg123 "$(source_of mpg123)" COPYING
 }
 
+# FLAC's headers declare its functions for a DLL unless told that the library is static.
 build_sndfile() {
   cmake_build sndfile "$(source_of libsndfile)" -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF \
     -DBUILD_REGTEST=OFF -DENABLE_CPACK=OFF -DINSTALL_MANPAGES=OFF -DENABLE_EXTERNAL_LIBS=ON \
-    -DENABLE_MPEG=ON -DENABLE_PACKAGE_CONFIG=ON -DINSTALL_PKGCONFIG_MODULE=ON
+    -DENABLE_MPEG=ON -DENABLE_PACKAGE_CONFIG=ON -DINSTALL_PKGCONFIG_MODULE=ON \
+    -DCMAKE_C_FLAGS=-DFLAC__NO_DLL
   licence libsndfile "$(source_of libsndfile)" COPYING
 }
 
@@ -200,11 +202,20 @@ build_soxr() {
   cmake_build soxr "$(source_of libsoxr)" -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF \
     -DWITH_OPENMP=OFF -DWITH_LSR_BINDINGS=OFF -DWITH_VR32=OFF
   licence libsoxr "$(source_of libsoxr)" COPYING.LGPL
+  # Its CMake script writes no pkg-config file for Windows.
+  printf '%s\n' "prefix=$prefix" "Name: soxr" "Description: sample-rate conversion" \
+    "Version: 0.1.3" 'Libs: -L${prefix}/lib -lsoxr' 'Cflags: -I${prefix}/include' \
+    >"$prefix/lib/pkgconfig/soxr.pc"
 }
 
 # The audio subsystem and what it stands on (threads, timers, events, the disk driver's files).
+# Without the dynamic API, whose table names functions of the subsystems left out (SDL asks for
+# its header to be edited to that end).
 build_sdl() {
-  cmake_build sdl "$(source_of libsdl2)" -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF \
+  local src
+  src=$(source_of libsdl2)
+  sed -i 's/^#define SDL_DYNAMIC_API 1$/#define SDL_DYNAMIC_API 0/' "$src/src/dynapi/SDL_dynapi.h"
+  cmake_build sdl "$src" -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF \
     -DSDL_VIDEO=OFF -DSDL_RENDER=OFF -DSDL_JOYSTICK=OFF -DSDL_HAPTIC=OFF -DSDL_HIDAPI=OFF \
     -DSDL_SENSOR=OFF -DSDL_POWER=OFF -DSDL_LOCALE=OFF -DSDL_MISC=OFF -DSDL_FILESYSTEM=OFF \
     -DSDL_AUDIO=ON -DSDL_DISKAUDIO=ON -DSDL_DUMMYAUDIO=ON -DSDL_DIRECTX=ON -DSDL_WASAPI=ON
