@@ -30,9 +30,9 @@ int RunDefault(const std::vector<NoteRec>& notes, const PlayOptions& options) {
     // Before synthesis: a missing sound system is reported at once, not after the wait.
     DSInit(ds, options.audioDriver);
     DSCheckDevice(ds);
-    RunInWindow(ds, notes, options.passes, options.simd);  // ends the program when it can
+    RunInWindow(ds, notes, options.passes, options.render);  // ends the program when it can
     TerminalFront terminal(ds, options.quiet, options.passes);
-    FormLoad(terminal, ds, notes, options.passes, options.simd);
+    FormLoad(terminal, ds, notes, options.passes, options.render);
   } catch (const DSError& error) {
     return ReportNoSound(ds, error.what());
   } catch (const std::bad_alloc&) {

@@ -14,6 +14,7 @@ namespace quom {
 // Runs the main sequence (FormLoad) in the window, which ends the program. Returns false, having
 // done nothing, when no window can be shown (no display can be reached): the program then runs
 // on the terminal.
-bool RunInWindow(modDS& ds, std::span<const NoteRec> notes, int64_t passes, SimdPath simd);
+bool RunInWindow(modDS& ds, std::span<const NoteRec> notes, int64_t passes,
+                 const RenderOptions& render);
 
 }  // namespace quom

@@ -53,10 +53,11 @@ bool OpenWindowDisplay() {
 
 }  // namespace
 
-bool RunInWindow(modDS& ds, std::span<const NoteRec> notes, int64_t passes, SimdPath simd) {
+bool RunInWindow(modDS& ds, std::span<const NoteRec> notes, int64_t passes,
+                 const RenderOptions& render) {
   if (!OpenWindowDisplay()) return false;
   Form1 form(ds);
-  FormLoad(form, ds, notes, passes, simd);
+  FormLoad(form, ds, notes, passes, render);
 }
 
 Label::Label(int x, int y, int w, int h, const char* caption, Fl_Font font, int size, Fl_Color text,

@@ -211,10 +211,11 @@ LRESULT CALLBACK Form1::WindowProc(HWND hwnd, UINT message, WPARAM w, LPARAM l) 
 
 }  // namespace
 
-bool RunInWindow(modDS& ds, std::span<const NoteRec> notes, int64_t passes, SimdPath simd) {
+bool RunInWindow(modDS& ds, std::span<const NoteRec> notes, int64_t passes,
+                 const RenderOptions& render) {
   Form1 form(ds);
   if (!form.Create()) return false;
-  FormLoad(form, ds, notes, passes, simd);
+  FormLoad(form, ds, notes, passes, render);
 }
 
 }  // namespace quom
