@@ -199,12 +199,18 @@ WINDOWS_DIR=${WINDOWS_DIR:-build-windows}
 WINDOWS_ZIP=dist/quom-windows-x86_64.zip
 # The DLLs quom.exe may import: the system's own, present on every Windows.
 WINDOWS_SYSTEM_DLLS='ADVAPI32|bcrypt|GDI32|IMM32|KERNEL32|msvcrt|ole32|OLEAUT32|SETUPAPI|SHELL32'
-WINDOWS_SYSTEM_DLLS+='|USER32|VERSION|WINMM|WS2_32|CFGMGR32|dsound|dxguid|UxTheme|SHLWAPI'
+WINDOWS_SYSTEM_DLLS+='|USER32|VERSION|WINMM|WS2_32|CFGMGR32|dsound|dxguid|UxTheme|SHLWAPI|COMCTL32'
 windows_build() {
   local start=$SECONDS deps
   deps=$(tools/windows/build-deps.sh)
   echo "windows: libraries ready in $((SECONDS - start)) s ($deps)" >&2
   start=$SECONDS
+  # The libraries found are cached by the configuration: a new folder of them starts it afresh.
+  if [ "$(cat "$WINDOWS_DIR/deps-folder" 2>/dev/null)" != "$deps" ]; then
+    rm -f "$WINDOWS_DIR/CMakeCache.txt"
+    mkdir -p "$WINDOWS_DIR"
+    echo "$deps" >"$WINDOWS_DIR/deps-folder"
+  fi
   cmake -S . -B "$WINDOWS_DIR/host" -G Ninja -DCMAKE_BUILD_TYPE="$BUILD_TYPE" -DQUOM_ENGINE_ONLY=ON \
     -DQUOM_BUILD_TESTS=OFF >/dev/null
   cmake --build "$WINDOWS_DIR/host" -j"$(nproc)" --target quom_embed_score quom_make_icon
