@@ -4,9 +4,10 @@
 #include <cstdio>
 #include <new>
 
+#include "app/Form1.h"
 #include "app/MainSequence.h"
 #include "app/TerminalFront.h"
-#include "app/Window.h"
+#include "app/WindowDisplay.h"
 #include "audio/modDS.h"
 
 namespace quom {
@@ -30,7 +31,10 @@ int RunDefault(const std::vector<NoteRec>& notes, const PlayOptions& options) {
     // Before synthesis: a missing sound system is reported at once, not after the wait.
     DSInit(ds, options.audioDriver);
     DSCheckDevice(ds);
-    RunInWindow(ds, notes, options.passes, options.render);  // ends the program when it can
+    if (OpenWindowDisplay()) {
+      Form1 form(ds);
+      FormLoad(form, ds, notes, options.passes, options.render);
+    }
     TerminalFront terminal(ds, options.quiet, options.passes);
     FormLoad(terminal, ds, notes, options.passes, options.render);
   } catch (const DSError& error) {

@@ -1,64 +1,36 @@
 // The window, laid out in twips (15 per pixel) and drawn with FLTK.
-#include "app/posix/Form1.h"
+#include "app/Form1.h"
 
 #include <FL/Fl.H>
 #include <FL/fl_draw.H>
-#include <FL/x.H>
 
-#include <cstdlib>
 #include <vector>
 
-#include "app/FormLayout.h"
-#include "app/Window.h"
 #include "resources/Icon.h"
 
 namespace quom {
 
 namespace {
 
-// Courier New with a metric-compatible face.
+constexpr const char* kCaption = "Quom [32k EXE Music] by Kuvro";
+constexpr int kClientTwipsW = 7185;
+constexpr int kClientTwipsH = 2190;
+
+// Courier New 12 pt and 48 pt bold at 96 dots per inch. Where it is missing (Linux), fontconfig
+// gives its metric twin, Liberation Mono.
 constexpr Fl_Font kFont = FL_FREE_FONT;
 constexpr Fl_Font kTitleFont = FL_FREE_FONT + 1;
+constexpr int kFontPx = 16;
+constexpr int kTitleFontPx = 64;
 
 int Px(int twips) {
   return TwipsToPixels(twips);
 }
 
-Fl_Color Colour(Rgb c) {
-  return fl_rgb_color(c.r, c.g, c.b);
-}
-
-const Fl_Color kBlack = Colour(kFormBlack);
-const Fl_Color kGreen = Colour(kFormGreen);
-
-Label* MakeLabel(const LabelLayout& l) {
-  const Fl_Align align = l.align == Align::kLeft     ? FL_ALIGN_LEFT
-                         : l.align == Align::kCentre ? FL_ALIGN_CENTER
-                                                     : FL_ALIGN_RIGHT;
-  return new Label(Px(l.left), Px(l.top), Px(l.width), Px(l.height), l.caption,
-                   l.title ? kTitleFont : kFont, l.title ? kTitleFontPx : kFontPx, Colour(l.text),
-                   align);
-}
-
-// Opens the X display for the window. False when there is none (no DISPLAY, or it cannot be
-// reached).
-bool OpenWindowDisplay() {
-  const char* name = std::getenv("DISPLAY");
-  if (name == nullptr || *name == '\0') return false;
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) return false;
-  fl_open_display(display);
-  return true;
-}
+const Fl_Color kBlack = fl_rgb_color(0, 0, 0);
+const Fl_Color kGreen = fl_rgb_color(0, 255, 0);
 
 }  // namespace
-
-bool RunInWindow(modDS& ds, std::span<const NoteRec> notes, int64_t passes,
-                 const RenderOptions& render) {
-  if (!OpenWindowDisplay()) return false;
-  Form1 form(ds);
-  FormLoad(form, ds, notes, passes, render);
-}
 
 Label::Label(int x, int y, int w, int h, const char* caption, Fl_Font font, int size, Fl_Color text,
              Fl_Align align)
@@ -90,19 +62,22 @@ void Label::draw() {
 }
 
 Form1::Form1(modDS& ds)
-    : Fl_Double_Window(Px(kClientTwipsW), Px(kClientTwipsH), kFormCaption), ds_(ds) {
-  // The leading letter picks the style of an Xft font name: ' ' regular, 'B' bold.
-  Fl::set_font(kFont, " Liberation Mono");
-  Fl::set_font(kTitleFont, "BLiberation Mono");
+    : Fl_Double_Window(Px(kClientTwipsW), Px(kClientTwipsH), kCaption), ds_(ds) {
+  // The leading letter of a font name picks its style: ' ' regular, 'B' bold.
+  Fl::set_font(kFont, " Courier New");
+  Fl::set_font(kTitleFont, "BCourier New");
 
   color(kBlack);
   // Controls in their exposure order.
-  LabQuom = MakeLabel(kLabQuom);
-  labTime = MakeLabel(kLabTime);
-  labProgress = MakeLabel(kLabProgress);
-  Label1 = MakeLabel(kLabel1);
-  ShProg =
-      new Fl_Box(FL_FLAT_BOX, Px(kBarLeft), Px(kBarTop), Px(kBarWidth), Px(kBarHeight), nullptr);
+  LabQuom = new Label(Px(1320), Px(960), Px(4455), Px(915), "Quom!", kTitleFont, kTitleFontPx,
+                      kBlack, FL_ALIGN_CENTER);
+  labTime =
+      new Label(Px(3540), Px(480), Px(2235), Px(255), "", kFont, kFontPx, kGreen, FL_ALIGN_RIGHT);
+  labProgress =
+      new Label(Px(2640), Px(480), Px(795), Px(255), "", kFont, kFontPx, kGreen, FL_ALIGN_CENTER);
+  Label1 = new Label(Px(1320), Px(480), Px(1215), Px(255), "Prepare", kFont, kFontPx, kGreen,
+                     FL_ALIGN_LEFT);
+  ShProg = new Fl_Box(FL_FLAT_BOX, Px(60), Px(120), Px(135), Px(255), nullptr);
   ShProg->color(kGreen);
   end();
 

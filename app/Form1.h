@@ -1,6 +1,5 @@
-// The program's window on X11, with FLTK: a small black panel with the progress bar, the
-// percentage, the elapsed time, the word "Prepare" and the title that pulses green during
-// playback.
+// The program's window: a small black panel with the progress bar, the percentage, the elapsed
+// time, the word "Prepare" and the title that pulses green during playback.
 #pragma once
 
 #include <FL/Fl_Box.H>
