@@ -324,7 +324,7 @@ case "$cmd" in
     install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}" \
       "${PKGS_WINDOWS[@]}" "${PKGS_WINDOWS_TESTS[@]}"
     windows_build quom_engine_tests
-    build quom pcmcheck xprobe
+    build quom pcmcheck xprobe decodedframes
     tests/windows/wine-tests.sh "$WINDOWS_DIR" "$BUILD_DIR"
     ;;
   soak)
