@@ -201,7 +201,12 @@ ctrl_c() {
   echo "   status 130 in $ELAPSED_MS ms, nothing left behind"
 }
 
+# Wine's server keeps the display its first program found (none, for the parts above) while any
+# program runs and for a moment after: the window's parts wait for a new one.
+new_wine_server() { "$WINESERVER" -w; }
+
 window() {
+  new_wine_server
   QUOM_SCREENSHOT="$WINBIN/window.ppm" bash "$E2E/window.sh" "$BIN" "$WINE" "$WINBIN/quom.exe" |
     sed 's/^/   /' || fail "the window failed its checks"
 }
@@ -209,6 +214,7 @@ window() {
 # A console made for quom alone (as Explorer makes one for a double-clicked quom.exe) goes when
 # the window comes; one it shares with a shell stays, with the shell.
 console() {
+  new_wine_server
   exec 5>"$WORK/console-display"
   Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
   BACKGROUND+=($!)
