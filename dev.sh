@@ -46,7 +46,7 @@ PKGS_ARM64=(g++-aarch64-linux-gnu qemu-user libgtest-dev:arm64 libssl-dev:arm64)
 # server, and the Linux build to compare with.
 PKGS_WINDOWS=(g++-mingw-w64-x86-64-posix dpkg-dev ninja-build zip libgtest-dev cmake pkg-config
   patch)
-PKGS_WINDOWS_TESTS=(wine wine64 xvfb xdotool fonts-liberation sox)
+PKGS_WINDOWS_TESTS=(wine wine64 xvfb xdotool fonts-liberation)
 
 missing_packages() {
   local p
