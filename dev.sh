@@ -11,6 +11,8 @@
 #   ./dev.sh check-thread         build the engine's tests with TSan and run them
 #   ./dev.sh check-clang          build everything with Clang 14, run the whole test suite
 #   ./dev.sh check-arm64          cross-build the engine's tests for 64-bit ARM, run them in qemu
+#   ./dev.sh windows              cross-build quom.exe for 64-bit Windows, pack the zip in dist/
+#   ./dev.sh check-windows        the same, then the Windows tests under Wine
 #   ./dev.sh soak [RENDERS]       render the piece and the all-instruments score RENDERS times
 #                                 (default 500) on 1 to 16 workers, pinned and free, each checked
 #   ./dev.sh fuzz binary|text|midi [SECONDS [libFuzzer options]]
@@ -48,6 +50,13 @@ PKGS_CLANG=(clang-14)
 # The cross build for 64-bit ARM: the compiler, the emulator, and the arm64 builds of the engine
 # tests' libraries (the program's window and sound libraries stay out).
 PKGS_ARM64=(g++-aarch64-linux-gnu qemu-user libgtest-dev:arm64 libssl-dev:arm64)
+
+# The Windows build: the cross compiler, the tools the libraries' builds use (apt-get source needs
+# dpkg-dev; GoogleTest's source comes with libgtest-dev), and zip. Its tests: Wine, a virtual X
+# server, and the Linux build to compare with.
+PKGS_WINDOWS=(g++-mingw-w64-x86-64-posix dpkg-dev ninja-build zip libgtest-dev cmake pkg-config
+  patch)
+PKGS_WINDOWS_TESTS=(wine wine64 xvfb xdotool fonts-liberation)
 
 missing_packages() {
   local p
@@ -175,6 +184,76 @@ check_arm64() {
   echo "check-arm64: every test passed on aarch64" >&2
 }
 
+# apt-get source needs deb-src entries: made from the deb ones when there are none.
+add_deb_src() {
+  apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -qx Sources && return 0
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  local list=/etc/apt/sources.list.d/quom-deb-src.sources
+  echo "dev.sh: adding deb-src entries ($list) for Debian's source packages" >&2
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+      "${sudo[@]}" tee "$list" >/dev/null
+  else
+    list=/etc/apt/sources.list.d/quom-deb-src.list
+    grep -h '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' | "${sudo[@]}" tee "$list" >/dev/null
+  fi
+  "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=900 update -qq
+}
+
+# quom.exe for 64-bit Windows, cross-built with mingw-w64 against libraries built from Debian's
+# sources (tools/windows/build-deps.sh, cached outside the checkout), then packed with the README
+# and the licences into dist/quom-windows-x86_64.zip. The score embedder and the icon writer run
+# during the build, so copies built for this machine come first (build-windows/host/).
+WINDOWS_DIR=${WINDOWS_DIR:-build-windows}
+WINDOWS_ZIP=dist/quom-windows-x86_64.zip
+# The DLLs quom.exe may import: the system's own, present on every Windows.
+WINDOWS_SYSTEM_DLLS='ADVAPI32|bcrypt|GDI32|IMM32|KERNEL32|msvcrt|ole32|OLEAUT32|SETUPAPI|SHELL32'
+WINDOWS_SYSTEM_DLLS+='|USER32|VERSION|WINMM|WS2_32|CFGMGR32|dsound|dxguid|UxTheme|SHLWAPI|COMCTL32'
+windows_build() {
+  local start=$SECONDS deps
+  deps=$(tools/windows/build-deps.sh)
+  echo "windows: libraries ready in $((SECONDS - start)) s ($deps)" >&2
+  start=$SECONDS
+  # The libraries found are cached by the configuration: a new folder of them starts it afresh.
+  if [ "$(cat "$WINDOWS_DIR/deps-folder" 2>/dev/null)" != "$deps" ]; then
+    rm -f "$WINDOWS_DIR/CMakeCache.txt"
+    mkdir -p "$WINDOWS_DIR"
+    echo "$deps" >"$WINDOWS_DIR/deps-folder"
+  fi
+  cmake -S . -B "$WINDOWS_DIR/host" -G Ninja -DCMAKE_BUILD_TYPE="$BUILD_TYPE" -DQUOM_ENGINE_ONLY=ON \
+    -DQUOM_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$WINDOWS_DIR/host" -j"$(nproc)" --target quom_embed_score quom_make_icon
+  cmake -S . -B "$WINDOWS_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake \
+    -DCMAKE_BUILD_TYPE="$BUILD_TYPE" -DQUOM_WINDOWS_DEPS="$deps" -DQUOM_BUILD_BENCH=OFF \
+    -DQUOM_HOST_EMBED_SCORE="$(pwd)/$WINDOWS_DIR/host/quom_embed_score" \
+    -DQUOM_HOST_MAKE_ICON="$(pwd)/$WINDOWS_DIR/host/quom_make_icon" >/dev/null
+  cmake --build "$WINDOWS_DIR" -j"$(nproc)" --target quom "$@"
+  echo "windows: quom.exe built in $((SECONDS - start)) s" >&2
+
+  # One file to copy: every DLL it needs comes with Windows.
+  local dlls foreign
+  dlls=$(x86_64-w64-mingw32-objdump -p "$WINDOWS_DIR/quom.exe" | sed -n 's/^\tDLL Name: //p')
+  foreign=$(grep -viE "^($WINDOWS_SYSTEM_DLLS)\.dll$" <<<"$dlls" || true)
+  if [ -n "$foreign" ]; then
+    echo "windows: quom.exe needs DLLs that Windows does not have: $(echo $foreign)" >&2
+    return 1
+  fi
+  echo "windows: quom.exe imports only system DLLs: $(echo $dlls)" >&2
+
+  # The zip: the program, the README, the project's licence and those of the libraries in it.
+  local stage="$WINDOWS_DIR/zip/quom-windows-x86_64"
+  rm -rf "$WINDOWS_DIR/zip"
+  mkdir -p "$stage/licenses" dist
+  x86_64-w64-mingw32-strip -o "$stage/quom.exe" "$WINDOWS_DIR/quom.exe"
+  cp README.md LICENSE "$stage/"
+  cp -r "$deps/licenses/." "$stage/licenses/"
+  rm -f "$WINDOWS_ZIP"
+  (cd "$WINDOWS_DIR/zip" && zip -qr -9 "$OLDPWD/$WINDOWS_ZIP" quom-windows-x86_64)
+  echo "windows: $WINDOWS_ZIP, $(du -k "$WINDOWS_ZIP" | cut -f1) KB:" >&2
+  unzip -l "$WINDOWS_ZIP" | sed -n '4,$p' | head -n -2 | awk '{print "  " $4 " (" $1 " bytes)"}' >&2
+}
+
 # libFuzzer needs clang. The run starts from the kept corpus and writes new inputs to a scratch
 # corpus in the build folder; the kept one is then replaced by the smallest set of inputs that
 # reaches every edge both reached. Crashes land in the build folder: once the fault is fixed, copy
@@ -270,6 +349,19 @@ case "$cmd" in
   fuzz)
     install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}" clang libclang-rt-14-dev
     fuzz "$@"
+    ;;
+  windows)
+    add_deb_src
+    install_packages "${PKGS_WINDOWS[@]}"
+    windows_build
+    ;;
+  check-windows)
+    add_deb_src
+    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}" \
+      "${PKGS_WINDOWS[@]}" "${PKGS_WINDOWS_TESTS[@]}"
+    windows_build quom_engine_tests
+    build quom pcmcheck xprobe decodedframes
+    tests/windows/wine-tests.sh "$WINDOWS_DIR" "$BUILD_DIR"
     ;;
   soak)
     install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}"

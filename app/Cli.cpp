@@ -20,7 +20,9 @@
 #include "app/Bench.h"
 #include "app/DefaultRun.h"
 #include "app/Errors.h"
+#include "app/Interrupts.h"
 #include "app/NoteListFile.h"
+#include "app/Streams.h"
 #include "app/TerminalProgress.h"
 #include "app/WavExport.h"
 #include "base/Simd.h"
@@ -213,11 +215,13 @@ int Run(const Options& opt) {
 }  // namespace
 
 int RunCli(int argc, char** argv) {
+  PrepareTerminal();
   CLI::App app{
       "quom: synthesises a two-minute piece of music from its built-in note list and "
       "plays it.",
       "quom"};
-  app.set_version_flag("--version", std::string("quom ") + QUOM_VERSION);
+  app.set_version_flag("--version",
+                       std::string("quom ") + QUOM_VERSION + " (" + QUOM_BUILD_DESCRIPTION + ")");
   app.footer(kExamples);
   app.formatter(std::make_shared<HelpFormatter>());
 

@@ -7,6 +7,7 @@
 #include "app/Form1.h"
 #include "app/MainSequence.h"
 #include "app/TerminalFront.h"
+#include "app/WindowDisplay.h"
 #include "audio/modDS.h"
 
 namespace quom {

@@ -3,9 +3,7 @@
 
 #include <FL/Fl.H>
 #include <FL/fl_draw.H>
-#include <FL/x.H>
 
-#include <cstdlib>
 #include <vector>
 
 #include "resources/Icon.h"
@@ -18,7 +16,8 @@ constexpr const char* kCaption = "Quom [32k EXE Music] by Kuvro";
 constexpr int kClientTwipsW = 7185;
 constexpr int kClientTwipsH = 2190;
 
-// Courier New 12 pt and 48 pt bold at 96 dots per inch, with a metric-compatible face.
+// Courier New 12 pt and 48 pt bold at 96 dots per inch. Where it is missing (Linux), fontconfig
+// gives its metric twin, Liberation Mono.
 constexpr Fl_Font kFont = FL_FREE_FONT;
 constexpr Fl_Font kTitleFont = FL_FREE_FONT + 1;
 constexpr int kFontPx = 16;
@@ -32,15 +31,6 @@ const Fl_Color kBlack = fl_rgb_color(0, 0, 0);
 const Fl_Color kGreen = fl_rgb_color(0, 255, 0);
 
 }  // namespace
-
-bool OpenWindowDisplay() {
-  const char* name = std::getenv("DISPLAY");
-  if (name == nullptr || *name == '\0') return false;
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) return false;
-  fl_open_display(display);
-  return true;
-}
 
 Label::Label(int x, int y, int w, int h, const char* caption, Fl_Font font, int size, Fl_Color text,
              Fl_Align align)
@@ -73,9 +63,9 @@ void Label::draw() {
 
 Form1::Form1(modDS& ds)
     : Fl_Double_Window(Px(kClientTwipsW), Px(kClientTwipsH), kCaption), ds_(ds) {
-  // The leading letter picks the style of an Xft font name: ' ' regular, 'B' bold.
-  Fl::set_font(kFont, " Liberation Mono");
-  Fl::set_font(kTitleFont, "BLiberation Mono");
+  // The leading letter of a font name picks its style: ' ' regular, 'B' bold.
+  Fl::set_font(kFont, " Courier New");
+  Fl::set_font(kTitleFont, "BCourier New");
 
   color(kBlack);
   // Controls in their exposure order.

@@ -15,10 +15,6 @@
 
 namespace quom {
 
-// Opens the X display for the window. False when there is none (no DISPLAY, or it cannot be
-// reached); the program then runs on the terminal.
-bool OpenWindowDisplay();
-
 // A caption drawn flush with its edges, top-aligned and clipped, on its own background.
 class Label : public Fl_Widget {
  public:

@@ -1,29 +1,18 @@
 // The main sequence, top to bottom: show, synthesise, play, wait with the title pulse, end.
 #include "app/MainSequence.h"
 
-#include <unistd.h>
-
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
 #include <vector>
 
+#include "app/QuickExit.h"
 #include "render/Synthesize.h"
 
 namespace quom {
 
 namespace {
-
-volatile std::sig_atomic_t gSoundOpen = 0;    // set while the device may be playing
-volatile std::sig_atomic_t gInterrupted = 0;  // the stop request that arrived during playback
-
-extern "C" void OnInterrupt(int sig) {
-  // Before the device is opened there is nothing to stop: leave at once (async-signal-safe).
-  if (!gSoundOpen) _exit(128 + sig);
-  gInterrupted = sig;
-}
 
 void SleepMs(int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -46,18 +35,6 @@ class SlowedProgress : public ProgressSink {
 
 }  // namespace
 
-void InstallInterruptHandlers() {
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
-
-int InterruptRequested() {
-  return gInterrupted;
-}
-
 void FormLoad(Front& form, modDS& ds, std::span<const NoteRec> notes, int64_t passes,
               const RenderOptions& render) {
   form.Show();
@@ -71,7 +48,7 @@ void FormLoad(Front& form, modDS& ds, std::span<const NoteRec> notes, int64_t pa
   // InitMix, sample bank, notes, reverb, PcmBuf, master.
   std::vector<int16_t> PcmBuf = Synthesize(e, notes, nullptr, render);
 
-  gSoundOpen = 1;
+  InterruptsDuringPlayback();
   const double seconds = static_cast<double>(PcmBuf.size() / 2) / kSampleRate;
   if (passes == 1 && !form.Steers()) {
     DSPlay(ds, PcmBuf);
@@ -96,7 +73,7 @@ void FormQueryUnload(modDS& ds, int status) {
   DSStopForExit(ds);  // the process ends next, and with it the device
   std::fflush(stdout);
   std::fflush(stderr);
-  std::quick_exit(status);
+  QuickExit(status);
 }
 
 }  // namespace quom

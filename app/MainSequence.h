@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "app/Interrupts.h"
 #include "app/ProgressDisplay.h"
 #include "audio/modDS.h"
 #include "render/Synthesize.h"
@@ -38,15 +39,8 @@ class Front {
                            int64_t passes = 1, const RenderOptions& render = {});
 
 // Stops the sound and ends the process at once with `status`: nothing that was interrupted
-// runs on, and no further event is handled. Handlers registered with std::at_quick_exit run
-// first (the terminal gets its modes back there).
+// runs on, and no further event is handled. Handlers registered with AtQuickExit (app/QuickExit.h)
+// run first (the terminal gets its modes back there).
 [[noreturn]] void FormQueryUnload(modDS& ds, int status = 0);
-
-// Ctrl-C and termination requests: before playback they end the process at once; during it
-// they are noted, and the next ProcessEvents of the front stops the sound and exits.
-void InstallInterruptHandlers();
-// The signal noted during playback, 0 for none; the program then exits with 128 + its number
-// (130 for Ctrl-C), as a shell reports a process ended by it.
-int InterruptRequested();
 
 }  // namespace quom

@@ -11,6 +11,7 @@
 #include <variant>
 
 #include "app/Errors.h"
+#include "app/Files.h"
 #include "render/Budget.h"
 #include "render/Engine.h"
 #include "score/MidiFile.h"
@@ -24,7 +25,7 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   const auto fail = [&](int err) {
     throw InputError("cannot read score '" + path + "': " + std::strerror(err));
   };
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
+  std::unique_ptr<FILE, int (*)(FILE*)> f(OpenFile(path, "rb"), &std::fclose);
   if (!f) fail(errno);
 
   // Counted as it is read, not taken from the file's size: a device or a pipe has none.
@@ -149,11 +150,17 @@ MidiExport::MidiExport(const std::string& path, const std::vector<NoteRec>& note
   if (const std::string changes = DescribeMidiReport(report); !changes.empty()) {
     std::fprintf(stderr, "quom: warning: '%s': %s\n", path.c_str(), changes.c_str());
   }
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(out_.temp_path().c_str(), "wb"), &std::fclose);
   const auto fail = [&] {
     throw std::runtime_error("cannot write '" + path + "': " + std::strerror(errno));
   };
-  if (!f) fail();
+  const int fd = out_.OpenTemp();
+  std::unique_ptr<FILE, int (*)(FILE*)> f(fdopen(fd, "wb"), &std::fclose);
+  if (!f) {
+    const int error = errno;
+    CloseFile(fd);
+    errno = error;
+    fail();
+  }
   if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) fail();
   if (std::fclose(f.release()) != 0) fail();
 }

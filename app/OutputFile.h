@@ -19,6 +19,10 @@ class OutputFile {
   const std::string& path() const { return path_; }
   const std::string& temp_path() const { return temp_; }
 
+  // The temporary file opened for writing, emptied: a file descriptor for the caller to close.
+  // Throws std::runtime_error naming `path`.
+  int OpenTemp() const;
+
   // Renames the temporary file to the destination, replacing any file there.
   void Commit();
 
@@ -29,11 +33,11 @@ class OutputFile {
   bool committed_ = false;
 };
 
-// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of live OutputFiles, and the
-// folders registered below, before the program dies of the signal. Call once, early.
-void RemoveTempFilesOnSignal();
+// Removes the temporary files of live OutputFiles, and then the folders registered below, for a
+// stop request (app/Interrupts.h) on its way out. Async-signal-safe on POSIX systems.
+void RemoveTempFilesNow();
 
-// A folder this run created for its output: a fatal signal removes it too (when empty, as it is
+// A folder this run created for its output: a stop request removes it too (when empty, as it is
 // once the temporary files are gone) until KeepFolder is called with the returned handle. Returns
 // -1 when no room is left to register it; it is then only removed on the ordinary paths.
 int RemoveFolderOnSignal(const std::string& path);

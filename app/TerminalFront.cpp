@@ -2,13 +2,14 @@
 // playback.
 #include "app/TerminalFront.h"
 
-#include <unistd.h>
-
 #include <algorithm>
+#include <atomic>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+
+#include "app/QuickExit.h"
+#include "app/Streams.h"
 
 namespace quom {
 
@@ -16,13 +17,12 @@ namespace {
 
 // The status line is open on standard error: the program's exit path ends it, so that the
 // shell's prompt starts on a line of its own.
-volatile std::sig_atomic_t gStatusOpen = 0;
+std::atomic<bool> gStatusOpen{false};
 
 void EndStatusLine() {
-  if (gStatusOpen) {
-    gStatusOpen = 0;
-    const ssize_t written = write(STDERR_FILENO, "\n", 1);
-    (void)written;
+  if (gStatusOpen.exchange(false)) {
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
   }
 }
 
@@ -35,9 +35,9 @@ void FormatTime(char* buf, size_t size, double seconds) {
 }  // namespace
 
 TerminalFront::TerminalFront(modDS& ds, bool quiet, int64_t passes)
-    : ds_(ds), quiet_(quiet), passes_(passes), statusLine_(!quiet && isatty(STDERR_FILENO) != 0) {
+    : ds_(ds), quiet_(quiet), passes_(passes), statusLine_(!quiet && IsTerminal(stderr)) {
   // The keys need the piece to move in, the status line the place the device has reached.
-  steers_ = statusLine_ || isatty(STDIN_FILENO) != 0;
+  steers_ = statusLine_ || IsTerminal(stdin);
 }
 
 void TerminalFront::ProcessEvents() {
@@ -67,7 +67,7 @@ void TerminalFront::PlaybackStarted(double seconds) {
   line_.Finish();
   if (statusLine_) {
     static bool registered = false;
-    if (!registered) std::at_quick_exit(EndStatusLine);
+    if (!registered) AtQuickExit(EndStatusLine);
     registered = true;
     DrawStatus();
     return;
@@ -102,7 +102,7 @@ void TerminalFront::DrawStatus() {
   shown_ = text;
   std::fprintf(stderr, "\rquom: %s\033[K", text);
   std::fflush(stderr);
-  gStatusOpen = 1;
+  gStatusOpen = true;
 }
 
 }  // namespace quom

@@ -1,5 +1,6 @@
 // Keys from the terminal on standard input while the piece plays: the terminal goes into raw mode
 // without echo and is read without waiting; its modes come back on every way out of the program.
+// On Windows the terminal is the console, whose key events need no decoding.
 #pragma once
 
 #include <string>
@@ -24,20 +25,20 @@ class TerminalKeys {
   TerminalKeys& operator=(const TerminalKeys&) = delete;
 
   // Puts the terminal on standard input into raw mode when it is one and this process runs in
-  // its foreground. Ctrl-C and Ctrl-Z still reach the program as signals; a stop (Ctrl-Z) hands
-  // the terminal back in its own modes, and raw mode returns when the program is continued in
-  // the foreground. Returns whether keys can be read.
+  // its foreground. Ctrl-C (and Ctrl-Break on Windows) still reach the program as stop requests;
+  // on POSIX systems a stop (Ctrl-Z) hands the terminal back in its own modes, and raw mode
+  // returns when the program is continued in the foreground. Returns whether keys can be read.
   bool Start();
   // The keys pressed since the last call, without waiting, except a few milliseconds for the
   // rest of an escape sequence.
   std::vector<PlayKey> Read();
 
  private:
-  std::string pending_;
+  std::string pending_;  // the start of an escape sequence not yet complete
 };
 
 // Gives the terminal back the modes it had before Start. Async-signal-safe; also registered with
-// std::at_quick_exit by Start, for the program's exit path.
+// AtQuickExit (app/QuickExit.h) by Start, for the program's exit path.
 void RestoreTerminalModes();
 
 }  // namespace quom

@@ -1,15 +1,15 @@
 // The terminal progress line.
 #include "app/TerminalProgress.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
+
+#include "app/Streams.h"
 
 namespace quom {
 
 TerminalProgress::TerminalProgress(FILE* out)
-    : out_(out), enabled_(isatty(fileno(out)) != 0), start_(std::chrono::steady_clock::now()) {}
+    : out_(out), enabled_(IsTerminal(out)), start_(std::chrono::steady_clock::now()) {}
 
 TerminalProgress::~TerminalProgress() {
   if (lineOpen_) std::fputc('\n', out_);

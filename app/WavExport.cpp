@@ -3,16 +3,16 @@
 #include "app/WavExport.h"
 
 #include <sndfile.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <stdexcept>
 
 #include "app/Errors.h"
+#include "app/Files.h"
 #include "app/Resample.h"
+#include "app/Streams.h"
 #include "base/Memory.h"
 #include "units/modGen.h"
 
@@ -56,24 +56,9 @@ struct MemoryFile {
 };
 
 // Hands the bytes to standard output. A closed pipe is the reader's choice, not a fault: the
-// program ends quietly instead of dying of SIGPIPE, so that its temporary files go too.
+// program ends quietly, and its temporary files go too.
 void WriteToStdout(std::span<const unsigned char> bytes) {
-  struct sigaction ignore {};
-  struct sigaction previous {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGPIPE, &ignore, &previous);
-  int error = 0;
-  for (size_t done = 0; done < bytes.size();) {
-    const ssize_t n = write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : EIO;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  sigaction(SIGPIPE, &previous, nullptr);
+  const int error = WriteAllToStdout(bytes);
   if (error == EPIPE) throw OutputClosed();
   if (error != 0) {
     throw std::runtime_error(std::string("cannot write to standard output: ") +
@@ -85,9 +70,12 @@ void WriteToStdout(std::span<const unsigned char> bytes) {
 class SoundFile {
  public:
   SoundFile(const OutputFile& out, int format, int channels, int rate = kSampleRate)
-      : where_("'" + out.path() + "'"), info_(Info(format, channels, rate)) {
-    sf_ = sf_open(out.temp_path().c_str(), SFM_WRITE, &info_);
-    if (!sf_) Fail(sf_strerror(nullptr));
+      : where_("'" + out.path() + "'"), info_(Info(format, channels, rate)), fd_(out.OpenTemp()) {
+    sf_ = sf_open_fd(fd_, SFM_WRITE, &info_, SF_FALSE);
+    if (!sf_) {
+      CloseFd();
+      Fail(sf_strerror(nullptr));
+    }
     // No PEAK chunk: a float stage file holds the samples and nothing derived from them.
     sf_command(sf_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
   }
@@ -100,6 +88,7 @@ class SoundFile {
   }
   ~SoundFile() {
     if (sf_) sf_close(sf_);
+    CloseFd();
   }
   SoundFile(const SoundFile&) = delete;
   SoundFile& operator=(const SoundFile&) = delete;
@@ -122,7 +111,15 @@ class SoundFile {
   void Close() {
     const int err = sf_close(sf_);
     sf_ = nullptr;
-    if (err != 0) Fail(sf_error_number(err));
+    if (err != 0) {
+      CloseFd();
+      Fail(sf_error_number(err));
+    }
+    if (fd_ >= 0 && CloseFile(fd_) != 0) {
+      fd_ = -1;
+      Fail(std::strerror(errno));
+    }
+    fd_ = -1;
   }
 
   // The compression level a quality asks for, before the first frame.
@@ -145,9 +142,14 @@ class SoundFile {
   [[noreturn]] void Fail(const char* why) {
     throw std::runtime_error("cannot write " + where_ + ": " + why);
   }
+  void CloseFd() {
+    if (fd_ >= 0) CloseFile(fd_);
+    fd_ = -1;
+  }
   static constexpr sf_count_t kBlockFrames = 4096;
   std::string where_;
   SF_INFO info_;
+  int fd_ = -1;  // the file on disk, closed after libsndfile lets go of it; -1 for memory
   SNDFILE* sf_ = nullptr;
 };
 
@@ -233,7 +235,7 @@ PcmFileWriter::PcmFileWriter(const std::string& path, const PcmFileOptions& opti
   }
   if (path != kStdout) {
     out_.emplace(path);
-  } else if (isatty(STDOUT_FILENO)) {
+  } else if (IsTerminal(stdout)) {
     throw InputError(
         "--wav -: standard output is a terminal; send it to a file or a program instead "
         "(quom --wav - > piece.wav, quom --wav - | aplay)");
@@ -259,21 +261,23 @@ StemWriter::StemWriter(const std::string& dir) {
   namespace fs = std::filesystem;
   // The folders this run creates, deepest first, so that a failed run can take them away again.
   std::error_code ec;
-  for (fs::path p = fs::absolute(dir, ec); !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
+  const fs::path folder = PathFromUtf8(dir);
+  for (fs::path p = fs::absolute(folder, ec); !p.empty() && !fs::exists(p, ec);
+       p = p.parent_path()) {
     createdDirs_.push_back(p);
     if (p == p.parent_path()) break;
   }
-  fs::create_directories(dir, ec);
-  if (ec || !fs::is_directory(dir)) {
+  fs::create_directories(folder, ec);
+  if (ec || !fs::is_directory(folder)) {
     RemoveCreatedDirs();
     throw std::runtime_error("cannot write stems to '" + dir +
                              "': " + (ec ? ec.message() : std::string("not a folder")));
   }
   for (const fs::path& p : createdDirs_)
-    dirHandles_.push_back(RemoveFolderOnSignal(p.string()));
+    dirHandles_.push_back(RemoveFolderOnSignal(Utf8FromPath(p)));
   try {
     for (const char* name : kFileNames) {
-      files_.push_back(std::make_unique<OutputFile>((fs::path(dir) / name).string()));
+      files_.push_back(std::make_unique<OutputFile>(Utf8FromPath(folder / name)));
     }
   } catch (...) {
     files_.clear();

@@ -3,10 +3,10 @@
 #include "audio/modDS.h"
 
 #include <SDL2/SDL.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
+
+#include "audio/QuietStderr.h"
 
 namespace quom {
 
@@ -24,29 +24,6 @@ constexpr uint32_t kServerSlackMs = 150;  // what a sound server may hold beyond
 // than the 15 ms between two polls however busy the machine, and still more than a poll takes
 // for a test device that plays a hundred times faster than real time.
 constexpr uint32_t kLeadBytes = 10 * kRate * kBytesPerFrame;
-
-// Sound libraries probed by SDL (ALSA, JACK, the sound-server clients) write their own
-// diagnostics to stderr when no device or server is there; the one line we print from SDL's
-// reason says it better. This keeps fd 2 closed over such a call.
-class QuietStderr {
- public:
-  QuietStderr() {
-    saved_ = dup(STDERR_FILENO);
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved_ >= 0 && null >= 0) dup2(null, STDERR_FILENO);
-    if (null >= 0) close(null);
-  }
-  ~QuietStderr() {
-    if (saved_ < 0) return;
-    dup2(saved_, STDERR_FILENO);
-    close(saved_);
-  }
-  QuietStderr(const QuietStderr&) = delete;
-  QuietStderr& operator=(const QuietStderr&) = delete;
-
- private:
-  int saved_ = -1;
-};
 
 // The default output device for the piece's format, paused.
 SDL_AudioDeviceID OpenDevice(SDL_AudioSpec& have) {

@@ -1,7 +1,6 @@
-// SHA-256 of a byte string, as lowercase hex, for golden renders.
+// SHA-256 of a byte string, as lowercase hex, for golden renders. OpenSSL's (tests/posix/), or on
+// Windows the system's own (tests/windows/).
 #pragma once
-
-#include <openssl/evp.h>
 
 #include <cstdint>
 #include <span>
@@ -9,17 +8,6 @@
 
 namespace quom::test {
 
-inline std::string Sha256Hex(std::span<const uint8_t> bytes) {
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned int len = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), md, &len, EVP_sha256(), nullptr) != 1) return "";
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < len; ++i) {
-    hex += kHex[md[i] >> 4];
-    hex += kHex[md[i] & 15];
-  }
-  return hex;
-}
+std::string Sha256Hex(std::span<const uint8_t> bytes);
 
 }  // namespace quom::test

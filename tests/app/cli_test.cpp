@@ -734,7 +734,9 @@ TEST_F(Cli, HelpAndVersion) {
   }
   const RunResult version = Run({"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, std::string("quom ") + QUOM_VERSION + "\n");
+  // The number, then the build: platform, processor and compiler.
+  EXPECT_EQ(version.out,
+            std::string("quom ") + QUOM_VERSION + " (" + QUOM_BUILD_DESCRIPTION + ")\n");
 }
 
 // Every option's description starts in one column, two spaces or more after its name and value,

@@ -43,9 +43,13 @@ render_reference() {
   "$BIN/quom" --quiet --score "$1" --wav "$2"
 }
 
+# The program start_quom runs: this build's, unless a script tests another (the Windows build
+# under Wine).
+QUOM=("$BIN/quom")
+
 # Starts the program in the background; its pid goes to QUOM_PID, its stderr to $WORK/stderr.
 start_quom() {
-  "$BIN/quom" "$@" 2>"$WORK/stderr" &
+  "${QUOM[@]}" "$@" 2>"$WORK/stderr" &
   QUOM_PID=$!
   BACKGROUND+=("$QUOM_PID")
 }

@@ -2,6 +2,7 @@
 // saves a screenshot and asks the window to close the way a window manager does.
 //
 //   xprobe find TITLE SECONDS     prints the id of the viewable top-level window TITLE
+//   xprobe list                   prints the titles of the viewable top-level windows
 //   xprobe measure WIN [FILE.ppm] prints key=value lines about the window's class and its client
 //                                 area (and saves it)
 //   xprobe close WIN              sends WM_DELETE_WINDOW
@@ -43,19 +44,24 @@ std::string Title(Display* d, Window w) {
   return title;
 }
 
-Window Find(Display* d, const std::string& title) {
+std::vector<Window> Viewable(Display* d) {
   Window root = DefaultRootWindow(d), parent, *children = nullptr;
   unsigned count = 0;
-  if (!XQueryTree(d, root, &root, &parent, &children, &count)) return 0;
-  Window found = 0;
-  for (unsigned i = 0; i < count && !found; ++i) {
+  std::vector<Window> viewable;
+  if (!XQueryTree(d, root, &root, &parent, &children, &count)) return viewable;
+  for (unsigned i = 0; i < count; ++i) {
     XWindowAttributes a;
-    if (XGetWindowAttributes(d, children[i], &a) && a.map_state == IsViewable &&
-        Title(d, children[i]) == title)
-      found = children[i];
+    if (XGetWindowAttributes(d, children[i], &a) && a.map_state == IsViewable)
+      viewable.push_back(children[i]);
   }
   if (children) XFree(children);
-  return found;
+  return viewable;
+}
+
+Window Find(Display* d, const std::string& title) {
+  for (Window w : Viewable(d))
+    if (Title(d, w) == title) return w;
+  return 0;
 }
 
 int Measure(Display* d, Window w, const char* file) {
@@ -153,11 +159,18 @@ int Close(Display* d, Window w) {
   return 0;
 }
 
+// A window may go between listing it and asking about it (Wine makes and drops helper windows
+// while a program starts): the request then fails, and the window is passed over.
+int IgnoreErrors(Display*, XErrorEvent*) {
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: xprobe find TITLE SECONDS | measure WIN [FILE] | close WIN\n");
+  if (argc < 2 || (argc < 3 && std::strcmp(argv[1], "list") != 0)) {
+    std::fprintf(stderr,
+                 "usage: xprobe find TITLE SECONDS | list | measure WIN [FILE] | close WIN\n");
     return 2;
   }
   // Closed on every way out, so that the leak checker of a sanitizer build stays quiet.
@@ -167,6 +180,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "xprobe: cannot open the display\n");
     return 2;
   }
+  XSetErrorHandler(IgnoreErrors);
   const std::string cmd = argv[1];
   if (cmd == "find" && argc == 4) {
     const double seconds = std::atof(argv[3]);
@@ -178,6 +192,13 @@ int main(int argc, char** argv) {
       usleep(10000);
     }
     return 1;
+  }
+  if (cmd == "list") {
+    for (Window w : Viewable(d)) {
+      const std::string title = Title(d, w);
+      if (!title.empty()) std::printf("%s\n", title.c_str());
+    }
+    return 0;
   }
   const Window w = std::strtoul(argv[2], nullptr, 0);
   if (cmd == "measure") return Measure(d, w, argc > 3 ? argv[3] : nullptr);
