@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "units/modPlate.h"
+#include "units/plate/modPlate.h"
 
 namespace quom {
 namespace {

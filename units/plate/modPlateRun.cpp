@@ -31,7 +31,7 @@
 
 #include "base/Dispatch.h"
 #include "base/LaneVectors.h"
-#include "units/modPlate.h"
+#include "units/plate/modPlate.h"
 
 namespace quom {
 namespace {

@@ -1,5 +1,5 @@
 // The plate: set-up with a random stiffness map, and the explicit finite-difference step.
-#include "units/modPlate.h"
+#include "units/plate/modPlate.h"
 
 #include <stdexcept>
 
