@@ -56,8 +56,6 @@ template <int E, typename V>
   return Insert<E>(a, b, std::make_index_sequence<sizeof(V) / sizeof(double)>());
 }
 
-constexpr double kRattleBounce = -0.5;
-constexpr double kDampKeep = 0.5;
 
 // The plate in skewed form for N vectors of w lanes, with its halos and padding on both sides.
 struct SkewedPlate {
