@@ -332,6 +332,26 @@ struct PlateSweep {
     }
   }
 
+  // Slots L - 1 .. W - 1 on a plate of one block of rows, whose first row of slots is also its
+  // last: nothing is left to accelerate a row ahead, and row 0 is copied out after each group of
+  // N slots, soon enough, as the last row reads cell x of row 0 only at slot x + L - 1.
+  [[gnu::always_inline]] void SweepOnlyRow(V* prev) {
+    constexpr Ahead A = Ahead::kNothing;
+    V dm[N], d0[N], dp[N], v0[N], vp[N];
+    BeginSweep<A>(L - 1, dm, d0, v0);
+    SweepSlot<A, RowStart<L - 1>>(L - 1, prev, dm, d0, dp, v0, vp);
+    CopyFirstRow(L - 1);
+    for (Slot g = L; g < W; g += N) {
+      if (g < W - N) {
+        SweepRun<A, NoColumnsAt>(g, prev, dm, d0, dp, v0, vp, std::make_index_sequence<N>());
+      } else {
+        SweepRun<A, RowEndAt>(g, prev, dm, d0, dp, v0, vp, std::make_index_sequence<N>());
+      }
+      for (Slot x = g; x < g + N; ++x)
+        CopyFirstRow(x);
+    }
+  }
+
   // The last row of slots, BW - W .. BW - 1. A row ahead of its first L - 1 slots are the
   // partly filled slots at the end: those slots accelerate them, only the lanes holding a cell,
   // where the work hides in the smoothing's chain of dependent operations (done anywhere else, it
@@ -436,9 +456,11 @@ struct PlateSweep {
     V prev[N];
     LoadSlot(s.V, -1, prev);
     if (BW == W) {
-      // One block of rows: the slots a row ahead are the partly filled ones at the end, and the
-      // last row reads row 0 while the sweep is still in it. Every slot goes the plain way.
-      Border(0, last + 1, prev);
+      // One block of rows: the slots a row ahead of the first L - 1 are the partly filled ones at
+      // the end, and the last row reads row 0 while the sweep is still in it.
+      Border(0, L - 1, prev);
+      SweepOnlyRow(prev);
+      Border(W, last + 1, prev);
     } else {
       Border(0, L - 1, prev);
       SweepFirstRow(prev);
