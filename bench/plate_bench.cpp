@@ -7,7 +7,7 @@
 
 #include "render/Engine.h"
 #include "render/SampleBank.h"
-#include "units/modPlate.h"
+#include "units/plate/modPlate.h"
 #include "voices/modSamples.h"
 
 namespace quom {

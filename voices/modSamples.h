@@ -8,7 +8,7 @@
 
 #include "base/Simd.h"
 #include "base/modTools.h"
-#include "units/modPlate.h"
+#include "units/plate/modPlate.h"
 
 namespace quom {
 

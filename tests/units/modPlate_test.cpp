@@ -1,6 +1,6 @@
 // The plate: set-up, the stiffness maps of the three bank plates, the first readings, the
 // rattle and the damping point.
-#include "units/modPlate.h"
+#include "units/plate/modPlate.h"
 
 #include <gtest/gtest.h>
 

@@ -30,6 +30,10 @@ struct modPlate {
   std::vector<double> PlateK;     // stiffness
 };
 
+// The rattle and the damping point, for PlateStep and the vector kernels alike.
+inline constexpr double kRattleBounce = -0.5;  // a rattling cell comes back at half its speed
+inline constexpr double kDampKeep = 0.5;  // the damping point keeps half its displacement per step
+
 // Sets up a plate at rest, struck at (0, 0) and at the centre. Draws width * height values from
 // RndDiff for the stiffness map, row by row. Throws std::invalid_argument unless width and height
 // are powers of two with width >= 4 and height >= 2 (the wrap masks, the rattle stride and the

@@ -1,15 +1,13 @@
 // The plate: set-up with a random stiffness map, and the explicit finite-difference step.
-#include "units/modPlate.h"
+#include "units/plate/modPlate.h"
 
 #include <stdexcept>
 
 namespace quom {
 namespace {
 
-constexpr double kStrike = 10.0;        // velocity given to the two struck cells
-constexpr double kLossScale = 0.333;    // loss per unit of tension in the smoothing pass
-constexpr double kRattleBounce = -0.5;  // a rattling cell comes back at half its speed
-constexpr double kDampKeep = 0.5;       // the damping point keeps half its displacement per step
+constexpr double kStrike = 10.0;      // velocity given to the two struck cells
+constexpr double kLossScale = 0.333;  // loss per unit of tension in the smoothing pass
 
 bool IsPowerOfTwo(int32_t v) {
   return v > 0 && (v & (v - 1)) == 0;
