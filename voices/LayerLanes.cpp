@@ -83,22 +83,6 @@ struct Lane {
   }
 };
 
-// The W lanes' values of a field, which `get` picks, as a vector.
-template <typename V, typename Get, std::size_t... J>
-[[gnu::always_inline]] inline V FromLanes(const Lane* lane, Get get, std::index_sequence<J...>) {
-  return V{get(lane[J])...};
-}
-
-// Lane k of a vector, or the value of one lane.
-template <typename V>
-[[gnu::always_inline]] inline auto LaneOf(const V& v, int k) {
-  if constexpr (std::is_arithmetic_v<V>) {
-    return v;
-  } else {
-    return v[k];
-  }
-}
-
 // Which chains a block of lanes runs. Only theirs are carried through the rows, so that their
 // running values stay in registers.
 enum class Chains { kTone, kRing, kBoth };
@@ -124,11 +108,6 @@ struct LaneEffects {
   I samples{};
   F peak{};
 
-  template <typename V, typename Get>
-  [[gnu::always_inline]] static V Field(const Lane* lane, Get get) {
-    return FromLanes<V>(lane, get, std::make_index_sequence<W>());
-  }
-
   [[gnu::always_inline]] void Load(const Lane* lane) {
     for (int k = 0; k < W; ++k) {
       const Lane& c = lane[k];
@@ -141,29 +120,29 @@ struct LaneEffects {
       fades = fades || c.Fades();
     }
     if (anyTwice && !allTwice)
-      twice = Field<I>(lane, [](const Lane& c) { return c.twice ? -1 : 0; });
+      twice = FromLanes<I>(lane, [](const Lane& c) { return c.twice ? -1 : 0; });
     if (anyTone) {
-      decay = {Field<D>(lane, [](const Lane& c) { return c.decay.factor; }),
-               Field<D>(lane, [](const Lane& c) { return c.decay.g; })};
-      highPass = {Field<D>(lane, [](const Lane& c) { return c.highPass.k; }),
-                  Field<D>(lane, [](const Lane& c) { return c.highPass.lp; })};
+      decay = {FromLanes<D>(lane, [](const Lane& c) { return c.decay.factor; }),
+               FromLanes<D>(lane, [](const Lane& c) { return c.decay.g; })};
+      highPass = {FromLanes<D>(lane, [](const Lane& c) { return c.highPass.k; }),
+                  FromLanes<D>(lane, [](const Lane& c) { return c.highPass.lp; })};
     }
     if (anyRing) {
-      resonator = {Field<D>(lane, [](const Lane& c) { return c.resonator.d; }),
-                   Field<D>(lane, [](const Lane& c) { return c.resonator.feedback; }),
-                   Field<D>(lane, [](const Lane& c) { return c.resonator.mix; }),
-                   Field<D>(lane, [](const Lane& c) { return c.resonator.a; }),
-                   Field<D>(lane, [](const Lane& c) { return c.resonator.b; })};
-      resonant = Field<I>(lane, [](const Lane& c) { return c.resonant ? -1 : 0; });
+      resonator = {FromLanes<D>(lane, [](const Lane& c) { return c.resonator.d; }),
+                   FromLanes<D>(lane, [](const Lane& c) { return c.resonator.feedback; }),
+                   FromLanes<D>(lane, [](const Lane& c) { return c.resonator.mix; }),
+                   FromLanes<D>(lane, [](const Lane& c) { return c.resonator.a; }),
+                   FromLanes<D>(lane, [](const Lane& c) { return c.resonator.b; })};
+      resonant = FromLanes<I>(lane, [](const Lane& c) { return c.resonant ? -1 : 0; });
     }
     if (fades) {
-      from = Field<I>(lane, [](const Lane& c) { return c.rendered; });
-      fadeIn = Field<I>(lane, [](const Lane& c) { return c.fadeIn; });
-      fadeOut = Field<I>(lane, [](const Lane& c) { return c.fadeOut; });
-      length = Field<I>(lane, [](const Lane& c) { return c.length; });
+      from = FromLanes<I>(lane, [](const Lane& c) { return c.rendered; });
+      fadeIn = FromLanes<I>(lane, [](const Lane& c) { return c.fadeIn; });
+      fadeOut = FromLanes<I>(lane, [](const Lane& c) { return c.fadeOut; });
+      length = FromLanes<I>(lane, [](const Lane& c) { return c.length; });
     }
-    samples = Field<I>(lane, [](const Lane& c) { return c.samples; });
-    peak = Field<F>(lane, [](const Lane& c) { return c.peak.m; });
+    samples = FromLanes<I>(lane, [](const Lane& c) { return c.samples; });
+    peak = FromLanes<F>(lane, [](const Lane& c) { return c.peak.m; });
   }
 
   [[gnu::always_inline]] void Store(Lane* lane) const {
