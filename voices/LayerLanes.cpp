@@ -213,6 +213,7 @@ struct LaneEffects {
   }
 };
 
+// W * G lanes side by side: each lane's oscillator (in `wave`) and layer, and the chunk's samples.
 template <int W, int G>
 struct Lanes {
   static constexpr int kLanes = W * G;
