@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <variant>
@@ -44,6 +46,7 @@ struct Options {
 };
 
 constexpr int64_t kMostPasses = 1000000;
+constexpr int kMostThreads = 64;
 
 // --loop's passes: a whole number from 1, or "forever" (0). Negative for anything else.
 int64_t ParsePasses(const std::string& text) {
@@ -117,6 +120,24 @@ request to terminate, 141 when the reader of standard output has gone (quietly).
 failed or stopped run leaves no output file behind. Ogg, MP3 and Opus files are
 encoded, not bit-exact; WAV and FLAC hold the piece's samples exactly.)";
 
+// CLI11 pads an option's name and value out to the description column, and leaves one space when
+// they end a character short of it; the description then reads as part of the value (and the
+// manual page, made from this help, takes it so). Such an option gets its description on the next
+// line, as one that fills the column does.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_option(const CLI::Option* opt, bool positional) const override {
+    const std::string name = make_option_name(opt, positional) + make_option_opts(opt);
+    const std::string desc = make_option_desc(opt);
+    if (desc.empty() || name.size() + 3 != get_column_width())  // 2 for the indent
+      return CLI::Formatter::make_option(opt, positional);
+    std::stringstream out;
+    out << "  " << name << "\n";
+    CLI::detail::format_help(out, "", desc, get_column_width());
+    return out.str();
+  }
+};
+
 std::vector<NoteRec> LoadNotes(const Options& opt) {
   if (!opt.mapText.empty() && !IsMidiPath(opt.scorePath)) {
     throw InputError("--map applies to a MIDI score (--score FILE.mid or .midi)");
@@ -148,9 +169,7 @@ int RenderToFiles(const Options& opt, const std::vector<NoteRec>& notes, MidiExp
   TerminalProgress progress(stderr);
   Engine engine;
   engine.progress = opt.play.quiet ? nullptr : &progress;
-  RenderOptions options;
-  options.simd = opt.play.simd;
-  const std::vector<int16_t> pcm = Synthesize(engine, notes, stems.get(), options);
+  const std::vector<int16_t> pcm = Synthesize(engine, notes, stems.get(), opt.play.render);
   if (!opt.play.quiet) progress.Finish();
 
   if (pcmFile) pcmFile->Write(pcm);
@@ -174,7 +193,7 @@ int Run(const Options& opt) {
   if (!opt.midiPath.empty()) midi.emplace(opt.midiPath, notes);
   if (opt.benchRuns > 0) {
     if (midi) midi->Commit();
-    return RunBench(notes, opt.benchRuns, opt.play.simd);
+    return RunBench(notes, opt.benchRuns, opt.play.render);
   }
   if (opt.printScore) {
     const std::string text = FormatNoteText(notes);
@@ -200,6 +219,7 @@ int RunCli(int argc, char** argv) {
       "quom"};
   app.set_version_flag("--version", std::string("quom ") + QUOM_VERSION);
   app.footer(kExamples);
+  app.formatter(std::make_shared<HelpFormatter>());
 
   Options opt;
   CLI::Option* wav = app.add_option("--wav", opt.wavPath,
@@ -242,6 +262,13 @@ int RunCli(int argc, char** argv) {
                      SupportedSimdNames() + " on this processor; without it, the widest")
       ->type_name("NAME")
       ->check(CheckSimdName);
+  int threads = 0;
+  app.add_option("--threads", threads,
+                 "Synthesise with N worker threads instead of one per processor, at most " +
+                     std::to_string(kMostDefaultWorkers) + " (here " +
+                     std::to_string(WorkerThreads()) + ")")
+      ->type_name("N")
+      ->check(CLI::Range(1, kMostThreads));
   app.add_flag("--print-score", opt.printScore,
                "Write the note list (built-in, or --score's) as text to standard output");
   app.add_option("--audio-driver", opt.play.audioDriver,
@@ -266,7 +293,11 @@ int RunCli(int argc, char** argv) {
     return 2;
   }
   if (!loop.empty()) opt.play.passes = ParsePasses(loop);
-  if (!simd.empty()) opt.play.simd = *SimdPathNamed(simd);
+  if (!simd.empty()) opt.play.render.simd = *SimdPathNamed(simd);
+  if (threads > 0) opt.play.render.threads = threads;
+  // A test hook, see tests/app: a layer the render leaves unmixed, to see its own check fail it.
+  if (const char* leaveOut = std::getenv("QUOM_TEST_LEAVE_OUT_LAYER"))
+    opt.play.render.leaveOutLayer = std::atoll(leaveOut);
 
   RemoveTempFilesOnSignal();
   try {
