@@ -87,6 +87,10 @@ struct Lane {
 // running values stay in registers.
 enum class Chains { kTone, kRing, kBoth };
 
+// Which rows of a chunk: those every live lane has, or those past the end of some lane's samples,
+// which its peak must skip.
+enum class Rows { kEveryLane, kPastSomeEnd };
+
 // The effects of W lanes side by side, for the rows of one chunk: each a vector of the lanes'
 // Lane field, loaded before the rows; the running values go back to the lanes after them.
 template <int W>
@@ -202,10 +206,10 @@ struct LaneEffects {
   }
 
   // FxNormalize's search, over the samples each lane has in the chunk when some have fewer.
-  template <bool kSomeEnd>
+  template <Rows kRows>
   [[gnu::always_inline]] void Search(F y, int32_t i) {
     const F louder = Louder(peak, Magnitude(y));
-    if constexpr (kSomeEnd) {
+    if constexpr (kRows == Rows::kPastSomeEnd) {
       peak = samples > i ? louder : peak;
     } else {
       peak = louder;
@@ -290,20 +294,20 @@ struct Lanes {
       if (lane[l].active) every = std::min(every, lane[l].samples);
     }
     if (!ring) {
-      EffectRows<Chains::kTone, false>(0, every, l0, fx);
-      EffectRows<Chains::kTone, true>(every, rows, l0, fx);
+      EffectRows<Chains::kTone, Rows::kEveryLane>(0, every, l0, fx);
+      EffectRows<Chains::kTone, Rows::kPastSomeEnd>(every, rows, l0, fx);
     } else if (!tone) {
-      EffectRows<Chains::kRing, false>(0, every, l0, fx);
-      EffectRows<Chains::kRing, true>(every, rows, l0, fx);
+      EffectRows<Chains::kRing, Rows::kEveryLane>(0, every, l0, fx);
+      EffectRows<Chains::kRing, Rows::kPastSomeEnd>(every, rows, l0, fx);
     } else {
-      EffectRows<Chains::kBoth, false>(0, every, l0, fx);
-      EffectRows<Chains::kBoth, true>(every, rows, l0, fx);
+      EffectRows<Chains::kBoth, Rows::kEveryLane>(0, every, l0, fx);
+      EffectRows<Chains::kBoth, Rows::kPastSomeEnd>(every, rows, l0, fx);
     }
     for (int g = 0; g < B; ++g)
       fx[g].Store(lane + l0 + W * g);
   }
 
-  template <Chains kChains, bool kSomeEnd, int B>
+  template <Chains kChains, Rows kRows, int B>
   [[gnu::always_inline]] void EffectRows(int32_t from, int32_t to, int l0,
                                          LaneEffects<W> (&fx)[B]) {
     for (int32_t i = from; i < to; ++i) {
@@ -312,7 +316,7 @@ struct Lanes {
         const int lg = l0 + W * g;
         LaneEffects<W>& e = fx[g];
         const F y = e.template Chain<kChains>(e.Output(wave.osc, i, lg), i);
-        e.template Search<kSomeEnd>(y, i);
+        e.template Search<kRows>(y, i);
         StoreVec(out[i] + lg, y);
       }
     }
