@@ -63,6 +63,11 @@ template <int W, int B, typename V>
   }
 }
 
+template <typename V, typename T, typename Get, std::size_t... J>
+[[gnu::always_inline]] inline V FromLanes(const T* lanes, Get get, std::index_sequence<J...>) {
+  return V{get(lanes[J])...};
+}
+
 }  // namespace lanes_detail
 
 // Floats or 32-bit integers to doubles, exactly. (GCC 12's __builtin_convertvector splits the
@@ -126,6 +131,27 @@ template <typename F>
   } else {
     typedef int32_t I __attribute__((vector_size(sizeof(F))));
     return (F)((I)v & 0x7FFFFFFF);
+  }
+}
+
+// For kernels that keep each lane's state in a struct of its own: a vector of one value from each
+// of the structs lanes[0], lanes[1] and so on, `get` picking it; and lane k of a vector.
+template <typename V, typename T, typename Get>
+[[gnu::always_inline]] inline V FromLanes(const T* lanes, Get get) {
+  if constexpr (std::is_arithmetic_v<V>) {
+    return get(lanes[0]);
+  } else {
+    constexpr std::size_t kLanes = sizeof(V) / sizeof(std::declval<V&>()[0]);
+    return lanes_detail::FromLanes<V>(lanes, get, std::make_index_sequence<kLanes>());
+  }
+}
+
+template <typename V>
+[[gnu::always_inline]] inline auto LaneOf(const V& v, int k) {
+  if constexpr (std::is_arithmetic_v<V>) {
+    return v;
+  } else {
+    return v[k];
   }
 }
 

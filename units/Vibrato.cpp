@@ -71,31 +71,48 @@ double SinApprox(double x) {
   }
 }
 
+namespace {
+
+// The phases that repeated additions of the step reach from `phase` (at least 2^-11) while they
+// stay in its binade [2^e, 2^(e+1)). There every addition rounds the same way (the phase is a
+// multiple of the binade's ulp, and above 2^-11 the step never falls on a tie), so the j-th of
+// them is phase + j * step exactly, step being the first addition's rounded difference.
+struct BinadeRun {
+  double step;  // (phase + 0.0002) - phase
+  int64_t n;    // phase + j * step lies in the binade for j = 0 .. n
+};
+
+BinadeRun RunInBinade(double phase) {
+  int exponent;
+  std::frexp(phase, &exponent);
+  const double binadeEnd = std::ldexp(1.0, exponent);
+  const double step = (phase + kVibratoStep) - phase;
+  // The estimate's quotient is rounded: move it to the last j inside.
+  int64_t n = static_cast<int64_t>((binadeEnd - phase) / step);
+  while (n > 0 && phase + n * step >= binadeEnd)
+    --n;
+  while (phase + (n + 1) * step < binadeEnd)
+    ++n;
+  return {step, n};
+}
+
+}  // namespace
+
 double VibratoAdvance(double phase, int64_t calls) {
   while (calls > 0) {
-    const double next = phase + kVibratoStep;
     if (phase < 0x1p-11) {  // small phases: the step may fall on a tie, so add one by one
-      phase = next;
+      phase = phase + kVibratoStep;
       --calls;
       continue;
     }
-    int exponent;
-    std::frexp(phase, &exponent);
-    const double binadeEnd = std::ldexp(1.0, exponent);
-    const double step = next - phase;
-    // The most steps that stay inside the binade, adjusted for the rounding of the estimate.
-    int64_t n = static_cast<int64_t>((binadeEnd - phase) / step);
-    while (n > 0 && phase + n * step >= binadeEnd)
-      --n;
-    while (phase + (n + 1) * step < binadeEnd)
-      ++n;
-    if (n > calls) n = calls;
-    if (n == 0) {  // the next step leaves the binade
-      phase = next;
+    const BinadeRun run = RunInBinade(phase);
+    if (run.n == 0) {  // the next step leaves the binade
+      phase = phase + kVibratoStep;
       --calls;
       continue;
     }
-    phase = phase + n * step;
+    const int64_t n = std::min(run.n, calls);
+    phase = phase + n * run.step;
     calls -= n;
   }
   return phase;
@@ -176,7 +193,7 @@ template <typename D, typename I, int W>
 constexpr double kRotatedError = 6.5e-16;
 
 // out[j] = inc * bend(base + j * step) for j < count, W phases at a time. Every phase of the run
-// is exact (see VibratoSteps), so the phases m vectors on are those of this vector turned by
+// is exact (see RunInBinade), so the phases m vectors on are those of this vector turned by
 // m * W * step: one vector in eight gets its sines and cosines from the fast sine, the next seven
 // are rotated from them, each by its own angle.
 template <typename D, typename I, int W>
@@ -269,22 +286,11 @@ double VibratoSteps(double phase, double inc, double* out, int32_t count, Vibrat
       phase = phase + kVibratoStep;
       continue;
     }
-    // Inside one binade [2^e, 2^(e+1)) every addition of the step rounds the same way (the phase
-    // is a multiple of the binade's ulp, and above 2^-11 the step never falls on a tie), so the
-    // phases are base + j * (v_1 - v_0), exactly, while they stay in the binade.
-    int exponent;
-    std::frexp(phase, &exponent);
-    const double binadeEnd = std::ldexp(1.0, exponent);
-    const double step = (phase + kVibratoStep) - phase;
-    int64_t n = static_cast<int64_t>((binadeEnd - phase) / step);
-    while (n > 0 && phase + n * step >= binadeEnd)
-      --n;
-    while (phase + (n + 1) * step < binadeEnd)
-      ++n;
-    // Phases base + j * step for j <= n lie in the binade.
-    const int32_t run = static_cast<int32_t>(std::min<int64_t>(n + 1, count - i));
-    Dispatch<StepsKernel>(path, phase, step, inc, out + i, run, rot);
-    phase = (phase + (run - 1) * step) + kVibratoStep;  // the last phase of the run, stepped
+    // The rest of the phase's binade at once, its phases base + j * step.
+    const BinadeRun binade = RunInBinade(phase);
+    const int32_t run = static_cast<int32_t>(std::min<int64_t>(binade.n + 1, count - i));
+    Dispatch<StepsKernel>(path, phase, binade.step, inc, out + i, run, rot);
+    phase = (phase + (run - 1) * binade.step) + kVibratoStep;  // the last phase of the run, stepped
     i += run;
   }
   return phase;

@@ -21,8 +21,9 @@
 // cubic one, read at half its frequency, above 1,378 Hz), or one that has a single lane to
 // itself, makes its calls one by one through OscCall, on a table of its own.
 //
-// Run() is always inlined, so that it is compiled for the instruction set of the function that
-// calls it; everything else is plain code.
+// Each lane keeps its oscillator in a Lane between chunks; a pass loads the fields it runs on as
+// vectors of W lanes and stores them back after its rows. Run() is always inlined, so that it is
+// compiled for the instruction set of the function that calls it; everything else is plain code.
 #pragma once
 
 #include <algorithm>
@@ -54,20 +55,21 @@ struct WaveLanes {
   using F = typename LaneVec<W>::F;
   using I = typename LaneVec<W>::I;
 
-  // Each lane, between chunks.
-  double vib[kLanes];  // the vibrato phase of the lane's next call
-  double inc[kLanes];
-  VibratoRotations rotations[kLanes];
-  bool direct[kLanes];  // called through OscCall, on table[lane]
-  alignas(64) float phase[kLanes];
-  alignas(64) int32_t last[kLanes];  // taped: the sweep position, the tape's row 0
-  alignas(64) double below[kLanes];  // taped: the entry below the sweep position
-  alignas(64) double coef[kLanes];
-  alignas(64) int32_t calls[kLanes];  // this chunk's
-  alignas(64) int32_t taped[kLanes];  // this chunk's calls on the tape: 0 for direct lanes
-  float table[kLanes][kWaveSize];     // direct lanes' tables
-  int32_t pos[kLanes];                // direct lanes' sweep positions
-  float low[kLanes];                  // direct lanes' entries below the sweep position
+  // One lane's oscillator, between chunks.
+  struct Lane {
+    double vib = 0.0;   // the vibrato phase of the lane's next call
+    double inc = 0.0;   // WaveInc
+    double coef = 0.0;  // WaveDiffCoef
+    VibratoRotations rotations;
+    float phase = 0.0f;      // WavePhase
+    int32_t sweep = 0;       // WaveDiffPos; on the tape, the entry at row 0
+    float below = 0.0f;      // the entry below the sweep position, as the sweep left it
+    bool direct = false;     // called through OscCall, on its own table
+    int32_t calls = 0;       // this chunk's
+    int32_t taped = 0;       // this chunk's calls on the tape: 0 for a direct lane
+    float table[kWaveSize];  // a direct lane's table
+  };
+  Lane lane[kLanes];
 
   // The chunk, row by row: a row holds one call (or tape entry) of every lane.
   alignas(64) double step[kLanes][kMaxCalls];  // lane by lane, as VibratoSteps writes them
@@ -89,44 +91,45 @@ struct WaveLanes {
 
   // Takes the oscillator into lane l.
   void Start(int l, const modString& w) {
-    vib[l] = w.VibPhase;
-    inc[l] = w.WaveInc;
-    phase[l] = w.WavePhase;
-    coef[l] = w.WaveDiffCoef;
-    calls[l] = taped[l] = 0;
+    Lane& c = lane[l];
+    c.vib = w.VibPhase;
+    c.inc = w.WaveInc;
+    c.coef = w.WaveDiffCoef;
+    c.phase = w.WavePhase;
+    c.sweep = w.WaveDiffPos & kMask;
+    c.calls = c.taped = 0;
     // A lane alone has no other chains to overlap with its own, and one call after the other
     // does better than the tape's three passes in turn.
-    direct[l] = kLanes == 1 || !Taped(w);
-    if (direct[l]) {
-      std::memcpy(table[l], w.WaveTable, sizeof table[l]);
-      pos[l] = w.WaveDiffPos & kMask;
-      low[l] = SweepBelow(table[l], pos[l]);
+    c.direct = kLanes == 1 || !Taped(w);
+    if (c.direct) {
+      std::memcpy(c.table, w.WaveTable, sizeof c.table);
+      c.below = SweepBelow(c.table, c.sweep);
       return;
     }
-    last[l] = w.WaveDiffPos & kMask;
-    below[l] = SweepBelow(w.WaveTable, last[l]);
+    c.below = SweepBelow(w.WaveTable, c.sweep);
     for (int32_t i = 0; i < kWaveSize - 1; ++i)
-      tape[i][l] = w.WaveTable[(last[l] + i) & kMask];
+      tape[i][l] = w.WaveTable[(c.sweep + i) & kMask];
   }
 
   // Lane l waits without an oscillator.
   void Idle(int l) {
-    direct[l] = false;
-    calls[l] = taped[l] = 0;
+    lane[l].direct = false;
+    lane[l].calls = lane[l].taped = 0;
   }
 
   // Lane l makes n calls (at most kMaxCalls) in the next chunk; 0 leaves it idle.
   void Plan(int l, int32_t n, SimdPath path) {
-    calls[l] = n;
-    taped[l] = direct[l] ? 0 : n;
-    vib[l] = VibratoSteps(vib[l], inc[l], step[l], n, rotations[l], path);
+    Lane& c = lane[l];
+    c.calls = n;
+    c.taped = c.direct ? 0 : n;
+    c.vib = VibratoSteps(c.vib, c.inc, step[l], n, c.rotations, path);
   }
 
   // Every lane's calls of the chunk, into osc[0 .. calls - 1][lane].
   [[gnu::always_inline]] void Run() {
     int32_t rows = 0;
     for (int l = 0; l < kLanes; ++l)
-      rows = std::max(rows, taped[l]);
+      rows = std::max(rows, lane[l].taped);
     if (rows > 0) {
       StepsByRow(rows);
       Phases(rows);
@@ -134,13 +137,13 @@ struct WaveLanes {
       Reads(rows);
     }
     for (int l = 0; l < kLanes; ++l) {
-      if (direct[l]) Direct(l);
+      if (lane[l].direct) Direct(l);
     }
   }
 
   // After a chunk: the tape moves on to where each lane's sweep stands.
   void MoveOn(int l) {
-    if (taped[l] == 0) return;
+    if (lane[l].taped == 0) return;
     const int32_t moved = LastRow(l);
     for (int32_t i = 0; i < kWaveSize - 1; ++i)
       tape[i][l] = tape[moved + i][l];
@@ -149,20 +152,24 @@ struct WaveLanes {
  private:
   // Lane l's calls one by one, its running values in locals so that they stay in registers.
   [[gnu::always_inline]] void Direct(int l) {
-    float ph = phase[l];
-    int32_t sweep = pos[l];
-    float lower = low[l];
-    const double k = coef[l];
-    const int32_t n = calls[l];
-    for (int32_t c = 0; c < n; ++c)
-      osc[c][l] = OscCall(table[l], ph, sweep, lower, k, step[l][c]);
-    phase[l] = ph;
-    pos[l] = sweep;
-    low[l] = lower;
+    Lane& c = lane[l];
+    float ph = c.phase;
+    int32_t sweep = c.sweep;
+    float lower = c.below;
+    const double k = c.coef;
+    const int32_t n = c.calls;
+    for (int32_t i = 0; i < n; ++i)
+      osc[i][l] = OscCall(c.table, ph, sweep, lower, k, step[l][i]);
+    c.phase = ph;
+    c.sweep = sweep;
+    c.below = lower;
   }
 
   // The row of lane l's last read in the chunk: where its sweep ends.
-  int32_t LastRow(int l) const { return taped[l] > 0 ? at[taped[l] - 1][l] >> kLaneBits : 0; }
+  int32_t LastRow(int l) const {
+    const int32_t n = lane[l].taped;
+    return n > 0 ? at[n - 1][l] >> kLaneBits : 0;
+  }
 
   // The lanes' bent increments, written lane by lane, into rows of calls.
   [[gnu::always_inline]] void StepsByRow(int32_t rows) {
@@ -207,19 +214,23 @@ struct WaveLanes {
     PhaseState<B> st;
     int32_t every = rows;
     for (int g = 0; g < B; ++g) {
-      const int l0 = W * (g0 + g);
-      st.ph[g] = Widen<D>(LoadVec<F>(phase + l0));
-      st.lastK[g] = LoadVec<I>(last + l0);
-      st.element[g] = Iota<I>(l0);  // row 0
-      st.n[g] = LoadVec<I>(taped + l0);
-      for (int l = l0; l < l0 + W; ++l)
-        every = std::min(every, taped[l]);
+      const Lane* c = lane + W * (g0 + g);
+      st.ph[g] = Widen<D>(FromLanes<F>(c, [](const Lane& c) { return c.phase; }));
+      st.lastK[g] = FromLanes<I>(c, [](const Lane& c) { return c.sweep; });
+      st.element[g] = Iota<I>(W * (g0 + g));  // row 0
+      st.n[g] = FromLanes<I>(c, [](const Lane& c) { return c.taped; });
+      for (int k = 0; k < W; ++k)
+        every = std::min(every, c[k].taped);
     }
     PhaseRows<false>(0, every, g0, st);
     PhaseRows<true>(every, rows, g0, st);
     for (int g = 0; g < B; ++g) {
-      StoreVec(phase + W * (g0 + g), Narrow<F>(st.ph[g]));
-      StoreVec(last + W * (g0 + g), st.lastK[g]);
+      const F ph = Narrow<F>(st.ph[g]);
+      for (int k = 0; k < W; ++k) {
+        Lane& c = lane[W * (g0 + g) + k];
+        c.phase = LaneOf(ph, k);
+        c.sweep = LaneOf(st.lastK[g], k);
+      }
     }
   }
 
@@ -264,8 +275,9 @@ struct WaveLanes {
     }
     D lower[G], k[G], end[G];
     for (int g = 0; g < G; ++g) {
-      lower[g] = LoadVec<D>(below + W * g);
-      k[g] = LoadVec<D>(coef + W * g);
+      const Lane* c = lane + W * g;
+      lower[g] = Widen<D>(FromLanes<F>(c, [](const Lane& c) { return c.below; }));
+      k[g] = FromLanes<D>(c, [](const Lane& c) { return c.coef; });
       end[g] = LoadVec<D>(ends + W * g);
     }
     for (int32_t j = 0; j < longest; ++j) {
@@ -279,8 +291,11 @@ struct WaveLanes {
         lower[g] = end[g] > static_cast<double>(j) ? next : lower[g];
       }
     }
-    for (int g = 0; g < G; ++g)
-      StoreVec(below + W * g, lower[g]);
+    for (int g = 0; g < G; ++g) {
+      const F below = Narrow<F>(lower[g]);  // a float's value: exact
+      for (int i = 0; i < W; ++i)
+        lane[W * g + i].below = LaneOf(below, i);
+    }
   }
 
   // Pass 3: every call's read, its two entries picked from the tape lane by lane.

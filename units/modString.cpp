@@ -4,14 +4,13 @@
 #include <cmath>
 
 #include "base/Rounding.h"
+#include "base/SampleRate.h"
 #include "units/Vibrato.h"
 #include "units/WaveRun.h"
 
 namespace quom {
 
 namespace {
-
-constexpr double kSampleRateHz = 44100.0;
 
 // Shared tail of both initialisers: restart the read and set the increment and smoothing.
 void WaveRestart(modString& w, float freq, float damp) {

@@ -74,6 +74,26 @@ TEST(Vibrato, AdvanceEqualsRepeatedAddition) {
   EXPECT_GT(v, 16384.0);
 }
 
+TEST(Vibrato, RunsEndAtTheEdgeOfTheirBinade) {
+  // Phases on a power of two and a step or less below it: the first run of phases added at once
+  // holds none to two of them, and the next starts in the binade above, its step rounded another
+  // way.
+  for (int e : {-10, -4, 0, 3, 14}) {
+    const double edge = std::ldexp(1.0, e);
+    for (double start :
+         {edge - 2 * kVibratoStep, edge - kVibratoStep, std::nextafter(edge - kVibratoStep, 0.0),
+          std::nextafter(edge, 0.0), edge}) {
+      SCOPED_TRACE(start);
+      double reference = start;
+      for (int64_t calls = 1; calls <= 5; ++calls) {
+        reference = reference + kVibratoStep;
+        ASSERT_EQ(VibratoAdvance(start, calls), reference) << calls << " calls";
+      }
+      ExpectBendsMatch(start, 40);
+    }
+  }
+}
+
 TEST(Vibrato, BlockOscillatorMatchesSingleCalls) {
   for (double vib : {0.0, 0.5, 12345.6789}) {
     for (float freq : {27.5f, 441.0f, 3520.0f, 30000.0f}) {

@@ -29,11 +29,12 @@ std::vector<NoteRec> TonalExtremes() {
   return notes;
 }
 
-// Each layer of the list rendered the literal way.
-std::vector<std::vector<float>> RenderLiteral(const Engine& e, const SongPlan& plan) {
-  std::vector<std::vector<float>> literal(plan.layers.size());
-  for (size_t i = 0; i < plan.layers.size(); ++i) {
-    const LayerPlan& p = plan.layers[i];
+// Each layer rendered the literal way.
+std::vector<std::vector<float>> RenderLiteral(const Engine& e,
+                                              const std::vector<LayerPlan>& layers) {
+  std::vector<std::vector<float>> literal(layers.size());
+  for (size_t i = 0; i < layers.size(); ++i) {
+    const LayerPlan& p = layers[i];
     literal[i].resize(p.len);
     modString w = p.wave;
     RenderLayerLiteral(p, w, e.samples, literal[i].data());
@@ -41,32 +42,29 @@ std::vector<std::vector<float>> RenderLiteral(const Engine& e, const SongPlan& p
   return literal;
 }
 
-// Renders the list's layers through the lanes of every path to check, ending and starting at their
-// own times, and compares each with the literal rendering; with `alone`, also each layer in a
-// lane of its own (with the widest vibrato: one lane is the same code on every path). The paths
-// share one room for their lanes, each finding there what the one before left.
-void ExpectLanesMatchLiteral(const std::vector<NoteRec>& notes, bool alone) {
-  Engine e;
-  InitMix(e);
-  const SongPlan plan = PlanSong(e, notes, kSecPerTick);
-  const std::vector<std::vector<float>> literal = RenderLiteral(e, plan);
+// Renders the layers through the lanes of every path to check, ending and starting at their own
+// times, and compares each with the literal rendering; with `alone`, also each layer in a lane of
+// its own (with the widest vibrato: one lane is the same code on every path). The paths share one
+// room for their lanes, each finding there what the one before left.
+void ExpectLanesMatchLiteral(const Engine& e, const std::vector<LayerPlan>& layers, bool alone) {
+  const std::vector<std::vector<float>> literal = RenderLiteral(e, layers);
   LaneRoom room;
   for (SimdPath path : test::PathsToCheck()) {
-    std::vector<std::vector<float>> lanes(plan.layers.size());
+    std::vector<std::vector<float>> lanes(layers.size());
     size_t taken = 0;
     size_t finished = 0;
     RenderLayersInLanes(
         [&](LayerJob& job) {
-          if (taken == plan.layers.size()) return false;
-          lanes[taken].resize(plan.layers[taken].len);
-          job = {&plan.layers[taken], lanes[taken].data(), taken};
+          if (taken == layers.size()) return false;
+          lanes[taken].resize(layers[taken].len);
+          job = {&layers[taken], lanes[taken].data(), taken};
           ++taken;
           return true;
         },
         [&](const LayerJob&) { ++finished; }, path, &room);
-    EXPECT_EQ(finished, plan.layers.size());
-    for (size_t i = 0; i < plan.layers.size(); ++i) {
-      const LayerPlan& p = plan.layers[i];
+    EXPECT_EQ(finished, layers.size());
+    for (size_t i = 0; i < layers.size(); ++i) {
+      const LayerPlan& p = layers[i];
       ASSERT_EQ(std::memcmp(literal[i].data(), lanes[i].data(), p.len * sizeof(float)), 0)
           << "layer " << i << " (kind " << static_cast<int>(p.kind) << ", len " << p.len
           << ") in the lanes of the " << SimdPathName(path) << " path";
@@ -78,6 +76,14 @@ void ExpectLanesMatchLiteral(const std::vector<NoteRec>& notes, bool alone) {
           << ") alone";
     }
   }
+}
+
+// The layers a note list plans.
+void ExpectLanesMatchLiteral(const std::vector<NoteRec>& notes, bool alone) {
+  Engine e;
+  InitMix(e);
+  const SongPlan plan = PlanSong(e, notes, kSecPerTick);
+  ExpectLanesMatchLiteral(e, plan.layers, alone);
 }
 
 TEST(Layers, AloneAndInLanesAsTheLiteralRenderingOnEveryPath) {
@@ -99,6 +105,25 @@ TEST(Layers, AloneAndInLanesAsTheLiteralRenderingOnEveryPath) {
                      codes[next(4)]});
   }
   ExpectLanesMatchLiteral(notes, false);
+}
+
+TEST(Layers, LanesFindThePeakOfLayersThatEndInOneChunk) {
+  // Arc layers below zero hertz, whose decay grows instead (1.006 a sample): their peak lies in
+  // their last samples. Side by side, the rows of a chunk past one layer's end must count for the
+  // peak of the layers that go on, and not for that layer's own, whose chain runs on there.
+  Engine e;
+  InitMix(e);
+  std::vector<LayerPlan> layers;
+  for (int32_t len : {200, 300, 77, 256, 129, 1000, 128, 5}) {
+    LayerPlan p;
+    p.kind = LayerKind::kArc;
+    p.len = len;
+    p.voiceFreq = -20000.0;
+    p.wave.VibPhase = 3.0 * len;
+    WaveInitArc(p.wave, e.tools, 220.0f + len, 0.5f, 0.2f);
+    layers.push_back(p);
+  }
+  ExpectLanesMatchLiteral(e, layers, true);
 }
 
 TEST(Layers, LanesRefuseDrumLayers) {
