@@ -11,6 +11,8 @@
 #   ./dev.sh check-thread         build the engine's tests with TSan and run them
 #   ./dev.sh check-clang          build everything with Clang 14, run the whole test suite
 #   ./dev.sh check-arm64          cross-build the engine's tests for 64-bit ARM, run them in qemu
+#   ./dev.sh soak [RENDERS]       render the piece and the all-instruments score RENDERS times
+#                                 (default 500) on 1 to 16 workers, pinned and free, each checked
 #   ./dev.sh fuzz binary|text|midi [SECONDS [libFuzzer options]]
 #                                 fuzz a note list reader (default 600 s), then minimise its corpus
 #   ./dev.sh midi-testdata [--check]
@@ -104,10 +106,11 @@ check_sanitize() {
 # The engine's tests that start threads, built with ThreadSanitizer in their own folder. A report
 # fails the run. Under the checker a render takes some twenty times as long, so the tests that only
 # repeat a render (once more on the same workers, on one thread, once per vector path and worker
-# count) are left out; the task pool, the bank and the notes on one, two and three workers, a
-# progress sink giving up in each stage, the reverb's rounds and the whole piece stay. A new test
-# that starts threads belongs in this list.
-TSAN_TESTS='TaskPool.*:Pipeline.*:ReverbStage.*:SampleBank.PiecesOnThreads*:Golden.*'
+# count) are left out; the task pool, the bank and the notes on one, two and three workers, the
+# hand-offs under forced schedules, a progress sink giving up in each stage, the reverb's rounds
+# and the whole piece stay. A new test that starts threads belongs in this list.
+TSAN_TESTS='TaskPool.*:Pipeline.*:HandOff.*:Completeness.*:ReverbStage.*'
+TSAN_TESTS+=':SampleBank.PiecesOnThreads*:Golden.*'
 TSAN_TESTS+=':-Golden.AllInstrumentsRender:Golden.EveryPathAndThreadCountGivesTheSameRender'
 TSAN_TESTS+=':Golden.FastStagesGiveTheSameRenders'
 check_thread() {
@@ -145,8 +148,8 @@ add_arm64_architecture() {
 # observer test makes) on the NEON path and of the reverb and master stages, and the unit tests
 # that check every kernel against its literal form. Whole renders repeated for other reasons
 # (paths, thread counts, a sink that gives up, the extremes), the literal renders, the sample
-# bank's whole-bank comparisons (its plates are checked on their own) and the note list readers,
-# which have no processor-specific code, are left to the native run.
+# bank's whole-bank comparisons (its plates are checked on their own), the note list readers and
+# the hand-offs between threads, which have no processor-specific code, are left to the native run.
 # ARM64_TESTS in the environment replaces the filter.
 ARM64_SKIPPED='Golden.EveryPathAndThreadCountGivesTheSameRender:Golden.FastStagesGiveTheSameRenders'
 ARM64_SKIPPED+=':Golden.AllInstrumentsRender'
@@ -154,6 +157,7 @@ ARM64_SKIPPED+=':Pipeline.ASinkThatGivesUpStopsEveryStage:Extremes.*'
 ARM64_SKIPPED+=':Layers.AloneAndInLanesAsTheLiteralRenderingOnEveryPath'
 ARM64_SKIPPED+=':SampleBank.Contents:SampleBank.FastPathsGiveTheSameBank'
 ARM64_SKIPPED+=':SampleBank.PiecesOnThreadsGiveTheSameBank:FuzzCorpus.*'
+ARM64_SKIPPED+=':HandOff.*:Completeness.*'
 ARM64_TESTS=${ARM64_TESTS:-"*:-$ARM64_SKIPPED"}
 check_arm64() {
   local dir=${ARM64_DIR:-build-arm64}
@@ -270,6 +274,11 @@ case "$cmd" in
     install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}" clang libclang-rt-14-dev
     fuzz "$@"
     ;;
+  soak)
+    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}"
+    build quom
+    bash tests/e2e/schedules.sh "$BUILD_DIR" --soak "${1:-500}"
+    ;;
   web)
     install_packages "${PKGS_BUILD[@]}" "${PKGS_WEB[@]}"
     build_web
@@ -294,7 +303,7 @@ case "$cmd" in
     fi
     ;;
   *)
-    sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'
+    awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"
     [ -z "$cmd" ] || exit 2
     ;;
 esac

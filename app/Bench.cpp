@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "base/Simd.h"
 #include "render/Synthesize.h"
@@ -40,13 +39,10 @@ class StageClock : public StageObserver {
   Clock::time_point start_;
 };
 
-StageTimes TimeRender(const std::vector<NoteRec>& notes, RenderPath path, SimdPath simd,
+StageTimes TimeRender(const std::vector<NoteRec>& notes, const RenderOptions& options,
                       std::vector<int16_t>& pcm) {
   Engine e;
   StageClock clock(Clock::now());
-  RenderOptions options;
-  options.path = path;
-  options.simd = simd;
   pcm = Synthesize(e, notes, &clock, options);
   clock.times.total = clock.Since();
   return clock.times;
@@ -64,17 +60,20 @@ void PrintRow(const char* name, double fast, double literal) {
 
 }  // namespace
 
-int RunBench(const std::vector<NoteRec>& notes, int runs, SimdPath simd) {
+int RunBench(const std::vector<NoteRec>& notes, int runs, const RenderOptions& fast) {
   std::vector<int16_t> reference;
-  std::printf("quom --bench: %d fast render%s and one literal render, %u threads, %s kernels\n",
-              runs, runs == 1 ? "" : "s", std::thread::hardware_concurrency(), SimdPathName(simd));
+  std::printf("quom --bench: %d fast render%s on %d worker%s and one literal render, %s kernels\n",
+              runs, runs == 1 ? "" : "s", fast.threads, fast.threads == 1 ? "" : "s",
+              SimdPathName(fast.simd));
   std::fflush(stdout);
-  const StageTimes literal = TimeRender(notes, RenderPath::kLiteral, simd, reference);
+  RenderOptions literalPath = fast;
+  literalPath.path = RenderPath::kLiteral;
+  const StageTimes literal = TimeRender(notes, literalPath, reference);
 
   std::vector<double> bank, noteStage, reverbMaster, total;
   for (int i = 0; i < runs; ++i) {
     std::vector<int16_t> pcm;
-    const StageTimes t = TimeRender(notes, RenderPath::kFast, simd, pcm);
+    const StageTimes t = TimeRender(notes, fast, pcm);
     if (pcm != reference) {
       std::fprintf(stderr, "quom: the fast render differs from the literal one\n");
       return 1;

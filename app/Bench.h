@@ -3,14 +3,15 @@
 
 #include <vector>
 
-#include "base/Simd.h"
+#include "render/Synthesize.h"
 #include "score/NoteList.h"
 
 namespace quom {
 
-// Renders `notes` `runs` times on the fast path with the vector instructions of `simd` and once on
-// the literal path, checks that every render gives the same bytes, and prints a table of stage
-// times (medians) to standard output. Returns the exit status: 1 if two renders differ.
-int RunBench(const std::vector<NoteRec>& notes, int runs, SimdPath simd);
+// Renders `notes` `runs` times on the fast path with the vector instructions and workers of
+// `fast` and once on the literal path, checks that every render gives the same bytes, and prints
+// a table of stage times (medians) to standard output. Returns the exit status: 1 if two renders
+// differ.
+int RunBench(const std::vector<NoteRec>& notes, int runs, const RenderOptions& fast);
 
 }  // namespace quom

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -44,6 +45,7 @@ struct Options {
 };
 
 constexpr int64_t kMostPasses = 1000000;
+constexpr int kMostThreads = 64;
 
 // --loop's passes: a whole number from 1, or "forever" (0). Negative for anything else.
 int64_t ParsePasses(const std::string& text) {
@@ -148,9 +150,7 @@ int RenderToFiles(const Options& opt, const std::vector<NoteRec>& notes, MidiExp
   TerminalProgress progress(stderr);
   Engine engine;
   engine.progress = opt.play.quiet ? nullptr : &progress;
-  RenderOptions options;
-  options.simd = opt.play.simd;
-  const std::vector<int16_t> pcm = Synthesize(engine, notes, stems.get(), options);
+  const std::vector<int16_t> pcm = Synthesize(engine, notes, stems.get(), opt.play.render);
   if (!opt.play.quiet) progress.Finish();
 
   if (pcmFile) pcmFile->Write(pcm);
@@ -174,7 +174,7 @@ int Run(const Options& opt) {
   if (!opt.midiPath.empty()) midi.emplace(opt.midiPath, notes);
   if (opt.benchRuns > 0) {
     if (midi) midi->Commit();
-    return RunBench(notes, opt.benchRuns, opt.play.simd);
+    return RunBench(notes, opt.benchRuns, opt.play.render);
   }
   if (opt.printScore) {
     const std::string text = FormatNoteText(notes);
@@ -242,6 +242,13 @@ int RunCli(int argc, char** argv) {
                      SupportedSimdNames() + " on this processor; without it, the widest")
       ->type_name("NAME")
       ->check(CheckSimdName);
+  int threads = 0;
+  app.add_option("--threads", threads,
+                 "Synthesise with N worker threads instead of one per processor, at most " +
+                     std::to_string(kMostDefaultWorkers) + " (here " +
+                     std::to_string(WorkerThreads()) + ")")
+      ->type_name("N")
+      ->check(CLI::Range(1, kMostThreads));
   app.add_flag("--print-score", opt.printScore,
                "Write the note list (built-in, or --score's) as text to standard output");
   app.add_option("--audio-driver", opt.play.audioDriver,
@@ -266,7 +273,11 @@ int RunCli(int argc, char** argv) {
     return 2;
   }
   if (!loop.empty()) opt.play.passes = ParsePasses(loop);
-  if (!simd.empty()) opt.play.simd = *SimdPathNamed(simd);
+  if (!simd.empty()) opt.play.render.simd = *SimdPathNamed(simd);
+  if (threads > 0) opt.play.render.threads = threads;
+  // A test hook, see tests/app: a layer the render leaves unmixed, to see its own check fail it.
+  if (const char* leaveOut = std::getenv("QUOM_TEST_LEAVE_OUT_LAYER"))
+    opt.play.render.leaveOutLayer = std::atoll(leaveOut);
 
   RemoveTempFilesOnSignal();
   try {

@@ -32,10 +32,10 @@ int RunDefault(const std::vector<NoteRec>& notes, const PlayOptions& options) {
     DSCheckDevice(ds);
     if (OpenWindowDisplay()) {
       Form1 form(ds);
-      FormLoad(form, ds, notes, options.passes, options.simd);
+      FormLoad(form, ds, notes, options.passes, options.render);
     }
     TerminalFront terminal(ds, options.quiet, options.passes);
-    FormLoad(terminal, ds, notes, options.passes, options.simd);
+    FormLoad(terminal, ds, notes, options.passes, options.render);
   } catch (const DSError& error) {
     return ReportNoSound(ds, error.what());
   } catch (const std::bad_alloc&) {

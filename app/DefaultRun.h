@@ -5,16 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "base/Simd.h"
+#include "render/Synthesize.h"
 #include "score/NoteList.h"
 
 namespace quom {
 
 struct PlayOptions {
-  std::string audioDriver;         // SDL audio driver by name; empty: SDL's choice
-  bool quiet = false;              // no progress line on the terminal
-  int64_t passes = 1;              // how many times the piece plays; 0: until stopped
-  SimdPath simd = BestSimdPath();  // the kernels' vector instructions
+  std::string audioDriver;  // SDL audio driver by name; empty: SDL's choice
+  bool quiet = false;       // no progress line on the terminal
+  int64_t passes = 1;       // how many times the piece plays; 0: until stopped
+  RenderOptions render;     // the kernels' vector instructions, the workers
 };
 
 // Synthesises and plays the notes, with the window when a display can be opened and with a

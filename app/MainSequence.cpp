@@ -59,7 +59,7 @@ int InterruptRequested() {
 }
 
 void FormLoad(Front& form, modDS& ds, std::span<const NoteRec> notes, int64_t passes,
-              SimdPath simd) {
+              const RenderOptions& render) {
   form.Show();
 
   Engine e;
@@ -69,9 +69,7 @@ void FormLoad(Front& form, modDS& ds, std::span<const NoteRec> notes, int64_t pa
   if (delay) e.progress = &slowed;
 
   // InitMix, sample bank, notes, reverb, PcmBuf, master.
-  RenderOptions options;
-  options.simd = simd;
-  std::vector<int16_t> PcmBuf = Synthesize(e, notes, nullptr, options);
+  std::vector<int16_t> PcmBuf = Synthesize(e, notes, nullptr, render);
 
   gSoundOpen = 1;
   const double seconds = static_cast<double>(PcmBuf.size() / 2) / kSampleRate;

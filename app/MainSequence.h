@@ -8,7 +8,7 @@
 
 #include "app/ProgressDisplay.h"
 #include "audio/modDS.h"
-#include "base/Simd.h"
+#include "render/Synthesize.h"
 #include "score/NoteList.h"
 
 namespace quom {
@@ -32,10 +32,10 @@ class Front {
 
 // Runs the whole sequence and ends the program through FormQueryUnload; returns only by an
 // exception (a DSError when the sound device fails). The piece plays `passes` times without a
-// break between them (0: until stopped); the default run plays it once. The kernels run with
-// the vector instructions of `simd`.
+// break between them (0: until stopped); the default run plays it once. The synthesis runs with
+// the vector instructions and workers of `render`.
 [[noreturn]] void FormLoad(Front& form, modDS& ds, std::span<const NoteRec> notes,
-                           int64_t passes = 1, SimdPath simd = BestSimdPath());
+                           int64_t passes = 1, const RenderOptions& render = {});
 
 // Stops the sound and ends the process at once with `status`: nothing that was interrupted
 // runs on, and no further event is handled. Handlers registered with std::at_quick_exit run

@@ -2,7 +2,9 @@
 #include "render/Reverb.h"
 
 #include <algorithm>
+#include <atomic>
 
+#include "render/Completeness.h"
 #include "render/ProgressCalls.h"
 
 namespace quom {
@@ -44,19 +46,32 @@ void ReverbByLaps(Engine& e, const ReverbTaps& taps, TaskPool& pool, SimdPath pa
   const auto handOn = [&](int32_t from) {
     if (framesDone) framesDone(from, std::min(from + kReverbRound, g.MixLen));
   };
+  // Pieces of the rounds done, counted as they end: a round's wet frames need all of its lines,
+  // the next round's lines all of the wet frames before.
+  std::atomic<int32_t> lineDone{0}, wetDone{0};
   for (int32_t round = 0; round < r.rounds; ++round) {
     {
       TaskGroup lines(pool);
-      lines.SubmitEach(kReverbLineChunks, [&r](int32_t c) { ReverbLapsLines(r, c); });
+      lines.SubmitEach(kReverbLineChunks, [&r, &lineDone](int32_t c) {
+        ReverbLapsLines(r, c);
+        lineDone.fetch_add(1, std::memory_order_relaxed);
+      });
       // The round before is final: hand it on while the lines are computed.
       if (round > 0) handOn(r.base - kReverbRound);
       wait(lines);
     }
     {
       TaskGroup wet(pool);
-      wet.SubmitEach(kReverbWetChunks, [&r, &g](int32_t c) { ReverbLapsWet(r, g, c); });
+      CheckComplete(lineDone.load(), (round + 1) * kReverbLineChunks,
+                    "pieces of the reverb's line");
+      wet.SubmitEach(kReverbWetChunks, [&r, &g, &wetDone](int32_t c) {
+        ReverbLapsWet(r, g, c);
+        wetDone.fetch_add(1, std::memory_order_relaxed);
+      });
       if (round + 1 < r.rounds) ReverbLapsSend(r, g, r.base + kReverbRound);
       wait(wet);
+      CheckComplete(wetDone.load(), (round + 1) * kReverbWetChunks,
+                    "pieces of the reverb's wet frames");
     }
     const int32_t due =
         ProgressCallsDue(std::min(r.base + kReverbRound, fed), kReverbProgressEvery);

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "base/Memory.h"
+#include "render/Completeness.h"
 #include "render/Pipeline.h"
 #include "render/Reverb.h"
 #include "render/SampleBank.h"
@@ -58,6 +59,8 @@ class MasterConsumingBus {
 
   std::vector<int16_t> Finish() {
     ConvertRest();
+    CheckComplete(static_cast<int64_t>(pcm_.size() / 2), static_cast<int64_t>(frames_),
+                  "frames converted to PCM");
     std::vector<MixFrame>().swap(g_.MixBuf);
     return std::move(pcm_);
   }
@@ -77,7 +80,7 @@ class MasterConsumingBus {
 
 int WorkerThreads() {
   const unsigned n = std::thread::hardware_concurrency();
-  return n == 0 ? 2 : static_cast<int>(std::min(n, 8u));
+  return n == 0 ? 2 : static_cast<int>(std::min(n, unsigned{kMostDefaultWorkers}));
 }
 
 std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes, StageObserver* observer,
@@ -98,7 +101,7 @@ std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes, Stage
         [&] {
           if (observer) observer->SamplesBuilt(e);
         },
-        options.simd);
+        options.simd, options.leaveOutLayer);
   }
   if (observer) observer->NotesMixed(e);
   // The plans and voice buffers of the notes are freed; hand their pages back before the PCM is

@@ -27,7 +27,9 @@ class StageObserver {
 // checked and measured against. Both give the same bits.
 enum class RenderPath { kFast, kLiteral };
 
-// How many worker threads the fast path uses by default: one per processor, at most eight.
+// How many worker threads the fast path uses by default: one per processor, at most eight (more
+// gain nothing on the piece: its longest plate runs as one task).
+constexpr int kMostDefaultWorkers = 8;
 int WorkerThreads();
 
 // How the fast path runs: its vector instructions and its worker threads. Every choice gives the
@@ -35,12 +37,18 @@ int WorkerThreads();
 struct RenderOptions {
   RenderPath path = RenderPath::kFast;
   SimdPath simd = BestSimdPath();
+  // Workers besides the calling thread; 0 runs everything on the calling thread (where threads
+  // cannot be started).
   int threads = WorkerThreads();
+  // A test hook: a layer the fast path leaves unmixed (-1: none), to see the render's own check
+  // catch the loss.
+  int64_t leaveOutLayer = -1;
 };
 
 // Runs InitMix, BuildSamples, RenderSong (4/110 s per tick), FxReverb and FxMaster on a fresh
 // engine state and returns PcmBuf: interleaved 16-bit stereo, L0 R0 L1 R1 ..., 2 * MixLen values.
-// The notes must pass CheckNoteList.
+// The notes must pass CheckNoteList. The fast path checks after each stage that all of its work
+// was done, and throws RenderIncomplete (render/Completeness.h) if not.
 std::vector<int16_t> Synthesize(Engine& e, std::span<const NoteRec> notes,
                                 StageObserver* observer = nullptr,
                                 const RenderOptions& options = {});

@@ -17,7 +17,7 @@ constexpr int kIdleSpins = 200;
 }  // namespace
 
 TaskPool::TaskPool(int threads) {
-  const int n = std::max(1, threads);
+  const int n = std::max(0, threads);
   workers_.reserve(static_cast<size_t>(n));
   for (int i = 0; i < n; ++i) {
     try {
@@ -138,6 +138,7 @@ void TaskGroup::Wait(const std::function<void()>& tick, bool help) {
   using Clock = std::chrono::steady_clock;
   Clock::time_point due = Clock::now() + kTickPeriod;
   std::unique_lock<std::mutex> lock(pool_.mutex_);
+  help = help || pool_.workers_.empty();  // else nobody would run the group's tasks
   int spins = 0;
   while (pending_ > 0) {
     if (tick && Clock::now() >= due) {

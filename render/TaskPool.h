@@ -22,8 +22,9 @@ class TaskGroup;
 
 class TaskPool {
  public:
-  // Starts `threads` workers (at least one). If the system refuses some threads, the pool works
-  // with those that started; if it refuses the first, throws std::system_error.
+  // Starts `threads` workers. If the system refuses some threads, the pool works with those that
+  // started; if it refuses the first, throws std::system_error. With none (where there are no
+  // threads to start), every task runs on the thread that waits for its group.
   explicit TaskPool(int threads);
   // Joins the workers once the queue is empty. Every group must be gone before.
   ~TaskPool();
@@ -81,10 +82,10 @@ class TaskGroup {
   void Stop();
 
   // Returns once no task of the group is queued or running. Meanwhile the calling thread calls
-  // `tick` every kTickPeriod and, with `help`, runs queued tasks of the group itself, ticking
-  // between them. If a task threw, rethrows the first exception once the group's other tasks have
-  // finished or been dropped. If `tick` throws, stops the group, waits for its running tasks and
-  // passes the exception on.
+  // `tick` every kTickPeriod and, with `help` (always, in a pool without workers), runs queued
+  // tasks of the group itself, ticking between them. If a task threw, rethrows the first exception
+  // once the group's other tasks have finished or been dropped. If `tick` throws, stops the group,
+  // waits for its running tasks and passes the exception on.
   void Wait(const std::function<void()>& tick = {}, bool help = false);
 
  private:

@@ -492,6 +492,8 @@ TEST_F(Cli, FailuresSayWhyAndLeaveNoFile) {
        {"--simd", foreignPath, "cannot run", supportedNames}},
       {{"--bench", "1", "--simd", "AVX2"}, 2, {"--simd", supportedNames}},
       {{"--simd", ""}, 2, {"--simd", supportedNames}},
+      {{"--score", "good.bin", "--wav", "out.wav", "--threads", "0"}, 2, {"--threads", "1 to 64"}},
+      {{"--score", "good.bin", "--wav", "out.wav", "--threads", "65"}, 2, {"--threads"}},
       {{"--score", "good.bin", "--wav", "no/such/dir/out.wav"}, 1, {"no/such/dir/out.wav"}},
       {{"--score", "good.bin", "--wav", "taken.wav"}, 1, {"taken.wav", "folder"}},
       {{"--score", "good.bin", "--wav", "out.wav", "--stems", "good.bin"}, 1, {"good.bin"}},
@@ -513,6 +515,29 @@ TEST_F(Cli, FailuresSayWhyAndLeaveNoFile) {
     }
     EXPECT_EQ(Listing(), before) << "quom" << line << " left files behind";
   }
+}
+
+// A render that loses work (a layer left unmixed through the test hook) is an internal error:
+// one line, status 1, and no file, whatever was asked for.
+TEST_F(Cli, ARenderThatLosesWorkFailsAndLeavesNoFile) {
+  WriteBytes("good.bin", EncodeNoteList(test::AllInstrumentsScore()));
+  const std::vector<std::string> before = Listing();
+  setenv("QUOM_TEST_LEAVE_OUT_LAYER", "3", 1);
+  const std::vector<std::string> runs[] = {
+      {"--score", "good.bin", "--wav", "out.wav"},
+      {"--score", "good.bin", "--wav", "out.flac", "--stems", "stages", "--threads", "1"},
+      {"--score", "good.bin", "--wav", "-"},
+  };
+  for (const std::vector<std::string>& args : runs) {
+    const RunResult r = Run(args, args.back() == "-" ? Stdout::kPipe : Stdout::kFile);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.err.rfind("quom: internal error: the render lost work: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(" layers mixed\n"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(Listing(), before);
+  }
+  unsetenv("QUOM_TEST_LEAVE_OUT_LAYER");
 }
 
 // Velocities, notes and codes at the ends of their byte ranges are valid records: they render
@@ -680,6 +705,9 @@ TEST_F(Cli, AChosenVectorPathWritesTheSameSamples) {
   const RunResult r = Run({"--score", "score.bin", "--wav", "out.wav", "--simd", narrowest});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(ReadSound(work_ / "out.wav", false).pcm == pcm);
+  const RunResult threads = Run({"--score", "score.bin", "--wav", "three.wav", "--threads", "3"});
+  ASSERT_EQ(threads.status, 0) << threads.err;
+  EXPECT_TRUE(ReadSound(work_ / "three.wav", false).pcm == pcm);
 
   const char* inherited = std::getenv("QUOM_SIMD");
   const std::string kept = inherited ? inherited : "";
@@ -700,7 +728,7 @@ TEST_F(Cli, HelpAndVersion) {
   EXPECT_EQ(help.status, 0);
   for (const char* s :
        {"--wav", "--stems", "--score", "--map", "--export-midi", "--format", "--quality", "--loop",
-        "--simd", "--wav -", "quom.ogg", "arrows", "Examples", "Exit status", "141"}) {
+        "--simd", "--threads", "--wav -", "quom.ogg", "arrows", "Examples", "Exit status", "141"}) {
     EXPECT_NE(help.out.find(s), std::string::npos) << s;
   }
   const RunResult version = Run({"--version"});

@@ -20,7 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(TaskPool, OneWorkerStartsTasksInTheOrderTheyAreQueued) {
-  TaskPool pool(0);  // at least one worker
+  TaskPool pool(1);
   ASSERT_EQ(pool.Threads(), 1);
   std::vector<int> order;  // one worker: no lock needed
   TaskGroup first(pool);
@@ -31,6 +31,32 @@ TEST(TaskPool, OneWorkerStartsTasksInTheOrderTheyAreQueued) {
   second.Wait();
   first.Wait();
   EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
+}
+
+// Without workers (where no thread can be started) the waiter runs its group's tasks itself, in
+// their order, ticking between them; tasks of other groups wait for their own waiter.
+TEST(TaskPool, WithoutWorkersTheWaiterRunsItsGroupsTasksAndTicksBetweenThem) {
+  TaskPool pool(0);
+  ASSERT_EQ(pool.Threads(), 0);
+  const std::thread::id waiter = std::this_thread::get_id();
+  std::vector<int> order;
+  bool elsewhere = false;
+  TaskGroup first(pool);
+  TaskGroup second(pool);
+  first.Submit([&] { order.push_back(0); });
+  std::function<void(int32_t)> slow = [&](int32_t i) {
+    elsewhere = elsewhere || std::this_thread::get_id() != waiter;
+    order.push_back(1 + i);
+    std::this_thread::sleep_for(2 * TaskGroup::kTickPeriod);
+  };
+  second.SubmitEach(3, slow);
+  int ticks = 0;
+  second.Wait([&] { ++ticks; });  // no help asked for: given anyway
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  EXPECT_GE(ticks, 2);
+  first.Wait();
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 0}));
+  EXPECT_FALSE(elsewhere);
 }
 
 TEST(TaskPool, EveryTaskRunsOnceOnEveryWorker) {
