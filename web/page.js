@@ -243,7 +243,7 @@
       pause();
     } else if (piece && state !== 'rendering') {
       audio.resume();
-      playFrom(state === 'paused' ? offset : 0);
+      playFrom(offset);
     } else if (!piece && !rendering && job) {
       render(job);
     }

@@ -220,6 +220,26 @@ describe('the piece', () => {
     await waitFor(page, () => window.quom.state === 'playing');
   });
 
+  test('the time line seeks; repeat goes on from the start, without it the piece ends', async () => {
+    const seekTo = (at) => page.evaluate((to) => {
+      const line = document.getElementById('timeline');
+      line.value = String(to);
+      line.dispatchEvent(new Event('change'));
+    }, at);
+    const end = 5297673 / 44100;
+    await page.check('#repeat');
+    await seekTo(end - 0.3);
+    await waitFor(page, () => window.quom.position < 1);
+    assert.equal(await page.evaluate(() => window.quom.state), 'playing');
+    await page.uncheck('#repeat');
+    await seekTo(end - 0.3);
+    await waitFor(page, () => window.quom.state === 'ended');
+    assert.equal(await page.evaluate(() => document.getElementById('LabQuom').style.color), 'rgb(0, 0, 0)');
+    await page.click('#play');  // from the start again
+    await waitFor(page, () => window.quom.state === 'playing');
+    assert.ok(await page.evaluate(() => window.quom.position) < 5);
+  });
+
   test('the WAV download holds the piece', async () => {
     const [download] = await Promise.all([page.waitForEvent('download'), page.click('#wav')]);
     const path = join(work, 'download.wav');
@@ -293,8 +313,16 @@ describe('the piece', () => {
   });
 });
 
-test('the scalar path gives the same bits', async () => {
+test('Esc ends a render; play starts it again; the scalar path gives the same bits', async () => {
   const page = await openPage(await openBrowser(true), '?simd=scalar');
+  await waitFor(page, () => document.getElementById('labProgress').textContent !== '');
+  await page.keyboard.press('Escape');
+  await waitFor(page, () => window.quom.state === 'idle');
+  const percent = await page.evaluate(() => document.getElementById('labProgress').textContent);
+  await page.waitForTimeout(500);
+  assert.deepEqual(await page.evaluate(() => [window.quom.renders, window.quom.failure,
+    document.getElementById('labProgress').textContent]), [0, '', percent]);
+  await page.click('#play');
   await rendered(page);
   assert.equal(await page.evaluate(() => window.quom.lastRender.simd), 'scalar');
   assert.equal(await pcmHash(page), kGolden);
