@@ -17,8 +17,8 @@ class RenderIncomplete : public std::logic_error {
 // unless `done` equals `started`.
 inline void CheckComplete(int64_t done, int64_t started, const char* what) {
   if (done == started) return;
-  throw RenderIncomplete("internal error: the render lost work: " + std::to_string(done) +
-                         " of " + std::to_string(started) + " " + what);
+  throw RenderIncomplete("internal error: the render lost work: " + std::to_string(done) + " of " +
+                         std::to_string(started) + " " + what);
 }
 
 }  // namespace quom

@@ -328,7 +328,7 @@ class Pipeline {
 
   SongPlan song_;
   VoicePool buffers_{kVoiceRegionBytes};
-  std::vector<VoiceBuffer> voices_;  // rendered, not yet mixed
+  std::vector<VoiceBuffer> voices_;   // rendered, not yet mixed
   std::atomic<size_t> next_{0};       // the next layer to take
   std::atomic<int64_t> inFlight_{0};  // samples of layers taken and not yet mixed
   std::unique_ptr<InOrderMix> mixing_;

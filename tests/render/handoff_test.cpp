@@ -162,8 +162,7 @@ std::vector<MixFrame> Bus(std::span<const NoteRec> notes, int threads, ForcedSch
   InitMix(e);
   TaskPool pool(threads);
   if (schedule) {
-    BuildSamplesAndRenderSongHooked(e, notes, kSecPerTick, pool, {}, BestSimdPath(), -1,
-                                    *schedule);
+    BuildSamplesAndRenderSongHooked(e, notes, kSecPerTick, pool, {}, BestSimdPath(), -1, *schedule);
   } else {
     BuildSamplesAndRenderSong(e, notes, kSecPerTick, pool);
   }
@@ -219,9 +218,9 @@ TEST(Completeness, ALayerLeftUnmixedFailsTheRender) {
       Synthesize(e, notes, nullptr, options);
       ADD_FAILURE() << "no error";
     } catch (const RenderIncomplete& error) {
-      EXPECT_EQ(std::string(error.what()), "internal error: the render lost work: " +
-                                               std::to_string(layers - 1) + " of " +
-                                               std::to_string(layers) + " layers mixed");
+      EXPECT_EQ(std::string(error.what()),
+                "internal error: the render lost work: " + std::to_string(layers - 1) + " of " +
+                    std::to_string(layers) + " layers mixed");
     }
   }
 }
