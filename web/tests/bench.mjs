@@ -1,7 +1,8 @@
 // The page's render time in headless Chromium: the piece rendered RUNS times on each vector path
 // (a fresh page each time; the time is the engine's call alone, not the page's loading), with the
 // median and the range. Beside the wall time, the processor time the browser's processes took
-// from the first progress refresh to the end (Linux only), which a busy machine disturbs less.
+// from the first progress refresh to the end, and the render worker's thread alone (Linux only),
+// which a busy machine disturbs less.
 // A benchmark, not a test: nothing is asserted beyond the bits.
 //
 //   node web/tests/bench.mjs [RUNS] [PATH...]     e.g. node web/tests/bench.mjs 5 simd128 scalar
@@ -22,20 +23,31 @@ const kGolden = /kPiecePcmSha256 =\s*"([0-9a-f]{64})"/.exec(
 
 const profile = mkdtempSync(join(tmpdir(), 'quom-bench-'));
 
-// Seconds of processor time taken so far by the processes started with our profile.
+// Seconds of processor time taken so far by the processes started with our profile, all their
+// threads and the render worker's threads alone (the engine's own time, which the page's thread,
+// the compositor and the audio do not disturb).
 function browserSeconds() {
   let ticks = 0;
+  let worker = 0;
+  const times = (stat) => {
+    const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+    return Number(fields[11]) + Number(fields[12]);  // utime and stime
+  };
   for (const pid of readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
     try {
       if (!readFileSync(`/proc/${pid}/cmdline`, 'latin1').includes(profile)) continue;
-      const stat = readFileSync(`/proc/${pid}/stat`, 'latin1');
-      const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
-      ticks += Number(fields[11]) + Number(fields[12]);  // utime and stime
+      ticks += times(readFileSync(`/proc/${pid}/stat`, 'latin1'));
+      for (const tid of readdirSync(`/proc/${pid}/task`)) {
+        const task = `/proc/${pid}/task/${tid}`;
+        if (readFileSync(`${task}/comm`, 'latin1').startsWith('DedicatedWorker')) {
+          worker += times(readFileSync(`${task}/stat`, 'latin1'));
+        }
+      }
     } catch {
       // gone meanwhile
     }
   }
-  return ticks / 100;  // USER_HZ
+  return {all: ticks / 100, worker: worker / 100};  // USER_HZ
 }
 const site = await serve(process.env.QUOM_WEB_DIR || join(root, 'dist/web'));
 const context = await chromium.launchPersistentContext(profile, {
@@ -50,6 +62,7 @@ try {
   for (const path of paths) {
     const seconds = [];
     const cpu = [];
+    const engine = [];
     for (let i = 0; i < runs; ++i) {
       await page.goto(`${site.url}?simd=${path}`);
       await page.waitForFunction(() => document.getElementById('labProgress').textContent !== '',
@@ -57,7 +70,9 @@ try {
       const before = browserSeconds();
       await page.waitForFunction(() => window.quom && (window.quom.renders > 0 || window.quom.failure),
           null, {timeout: 600000, polling: 200});
-      cpu.push(browserSeconds() - before);
+      const after = browserSeconds();
+      cpu.push(after.all - before.all);
+      engine.push(after.worker - before.worker);
       const r = await page.evaluate(async () => {
         const digest = await crypto.subtle.digest('SHA-256', window.quom.pcm);
         const hex = [...new Uint8Array(digest)].map((b) => b.toString(16).padStart(2, '0')).join('');
@@ -70,7 +85,8 @@ try {
     const median = (v) => [...v].sort((a, b) => a - b)[Math.floor(v.length / 2)].toFixed(2);
     const list = (v) => v.map((x) => x.toFixed(2)).join(', ');
     console.log(`  ${path.padEnd(8)} wall: median ${median(seconds)} s (${list(seconds)}); ` +
-        `processor: median ${median(cpu)} s (${list(cpu)})`);
+        `processor: median ${median(cpu)} s (${list(cpu)}), ` +
+        `the worker's thread ${median(engine)} s (${list(engine)})`);
   }
 } finally {
   await context.close();
