@@ -199,18 +199,22 @@ fuzz() {
   echo "fuzz: $(ls "$kept" | wc -l) inputs kept in $kept" >&2
 }
 
-# The page: the engine built by emscripten in build-web/ (the score embedder built for this machine
-# first, in build-web/host/), then the page's files and the engine's two files put together in
-# dist/web/, which replaces the old one only once whole. Emscripten's own JavaScript tools find
-# their modules through NODE_PATH when a Node from elsewhere comes first on the PATH.
+# The page: the engine built by emscripten in build-web/ (with the score embedder given, or else one
+# built for this machine first in build-web/host/), then the page's files and the engine's two files
+# put together in dist/web/, which replaces the old one only once whole. Emscripten's own JavaScript
+# tools find their modules through NODE_PATH when a Node from elsewhere comes first on the PATH.
 WEB_DIR=${WEB_DIR:-build-web}
 build_web() {
   export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
-  cmake -S . -B "$WEB_DIR/host" -DCMAKE_BUILD_TYPE="$BUILD_TYPE" -DQUOM_ENGINE_ONLY=ON \
-    -DQUOM_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$WEB_DIR/host" -j"$(nproc)" --target quom_embed_score
+  local embed=${1:-}
+  if [ -z "$embed" ]; then
+    cmake -S . -B "$WEB_DIR/host" -DCMAKE_BUILD_TYPE="$BUILD_TYPE" -DQUOM_ENGINE_ONLY=ON \
+      -DQUOM_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$WEB_DIR/host" -j"$(nproc)" --target quom_embed_score
+    embed="$(pwd)/$WEB_DIR/host/quom_embed_score"
+  fi
   emcmake cmake -S . -B "$WEB_DIR" -DCMAKE_BUILD_TYPE="$BUILD_TYPE" -DQUOM_ENGINE_ONLY=ON \
-    -DQUOM_BUILD_TESTS=OFF -DQUOM_HOST_EMBED_SCORE="$(pwd)/$WEB_DIR/host/quom_embed_score" >/dev/null
+    -DQUOM_BUILD_TESTS=OFF -DQUOM_HOST_EMBED_SCORE="$embed" >/dev/null
   cmake --build "$WEB_DIR" -j"$(nproc)" --target quom_web
   rm -rf dist/web.new
   mkdir -p dist/web.new
@@ -285,8 +289,9 @@ case "$cmd" in
     ;;
   web-test)
     install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}" "${PKGS_WEB[@]}"
-    build quom
-    build_web
+    # The program's build has an embedder for this machine already.
+    build quom quom_embed_score
+    build_web "$(pwd)/$BUILD_DIR/quom_embed_score"
     test_web
     ;;
   midi-testdata)

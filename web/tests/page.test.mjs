@@ -142,8 +142,11 @@ describe('the piece', () => {
   test('renders in the worker to the golden hash, with no shared memory, the page responsive', async () => {
     assert.equal(await pcmHash(page), kGolden);
     assert.equal(await page.evaluate(() => self.crossOriginIsolated), false);
-    const gap = await page.evaluate(() => window.seen.longestGap);
-    assert.ok(gap < 1000, `the page's thread stalled for ${gap} ms`);
+    // Rendered on the page's thread, the piece would stall it for the whole render; a loaded
+    // machine stalls it for a while now and then, so the bound grows with the render's time.
+    const {gap, seconds} = await page.evaluate(() => ({
+      gap: window.seen.longestGap, seconds: window.quom.lastRender.seconds}));
+    assert.ok(gap < Math.max(1000, seconds * 250), `the page's thread stalled for ${gap} ms of ${seconds} s`);
     assert.deepEqual(page.errors, []);
   });
 
@@ -313,28 +316,32 @@ describe('the piece', () => {
   });
 });
 
-test('Esc ends a render; play starts it again; the scalar path gives the same bits', async () => {
-  const page = await openPage(await openBrowser(true), '?simd=scalar');
+test('Esc ends a render; play starts it again', async () => {
+  const context = await openBrowser(true);
+  const page = await openPage(context);
+  const percent = () => page.evaluate(() => document.getElementById('labProgress').textContent);
   await waitFor(page, () => document.getElementById('labProgress').textContent !== '');
   await page.keyboard.press('Escape');
   await waitFor(page, () => window.quom.state === 'idle');
-  const percent = await page.evaluate(() => document.getElementById('labProgress').textContent);
+  const stoppedAt = await percent();
   await page.waitForTimeout(500);
-  assert.deepEqual(await page.evaluate(() => [window.quom.renders, window.quom.failure,
-    document.getElementById('labProgress').textContent]), [0, '', percent]);
+  assert.deepEqual(await page.evaluate(() => [window.quom.renders, window.quom.failure]), [0, '']);
+  assert.equal(await percent(), stoppedAt);  // no worker left behind to move it
   await page.click('#play');
-  await rendered(page);
-  assert.equal(await page.evaluate(() => window.quom.lastRender.simd), 'scalar');
-  assert.equal(await pcmHash(page), kGolden);
+  await waitFor(page, () => window.quom.state === 'rendering');
+  // The new render shows its own progress from the start.
+  await waitFor(page, () => /^[1-9]/.test(document.getElementById('labProgress').textContent));
+  assert.equal(await page.evaluate(() => window.quom.failure), '');
+  await context.close();  // its render would slow the next test down
 });
 
-test('a browser that wants a gesture before sound gets a start button', async () => {
+test('a browser that wants a gesture before sound gets a start button; the scalar path gives the same bits', async () => {
   const context = await openBrowser(false);
   // Told by the page, not asked: a question from here would count as a gesture.
   let shown;
   const startShown = new Promise((resolve) => (shown = resolve));
   await context.exposeFunction('quomStartShown', () => shown());
-  const page = await openPage(context);
+  const page = await openPage(context, '?simd=scalar');
   await Promise.race([startShown, new Promise((_, fail) =>
     setTimeout(() => fail(new Error('no start button')), kRenderWait).unref())]);
   assert.deepEqual(await page.evaluate(() => [window.quom.state, window.quom.audio.state]),
@@ -342,4 +349,6 @@ test('a browser that wants a gesture before sound gets a start button', async ()
   await page.click('#start');
   await waitFor(page, () => window.quom.state === 'playing');
   assert.equal(await page.isVisible('#start'), false);
+  assert.equal(await page.evaluate(() => window.quom.lastRender.simd), 'scalar');
+  assert.equal(await pcmHash(page), kGolden);
 });
