@@ -19,6 +19,9 @@
 #                                 write the MIDI test files again with mido (or check them)
 #   ./dev.sh web                  build the page with emscripten into dist/web/
 #   ./dev.sh web-test             build the page and the program, test the page in headless Chromium
+#   ./dev.sh package              build the Debian package dist/quom_VERSION_ARCH.deb
+#   ./dev.sh check-package        check it (lintian, desktop entry, manual, completion), then
+#                                 install it with apt-get, run it and remove it again
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -35,6 +38,13 @@ PKGS_PROGRAM=(libcli11-dev libsndfile1-dev libsoxr-dev libfltk1.3-dev libx11-dev
 # a pseudo-terminal.
 PKGS_E2E_TESTS=(xvfb xdotool dbus-daemon pipewire pipewire-bin pipewire-pulse wireplumber
   pulseaudio-utils sox python3)
+# The build also writes the manual page (from quom --help) and draws the icons as PNG files.
+PKGS_PROGRAM+=(help2man libpng-dev)
+# The Debian package: CPack works out its dependencies with dpkg-shlibdeps, on the files `file`
+# says are programs. Its check: lintian, the desktop entry's validator, man, bash-completion's
+# helpers, and Python to read the installed program's WAV file.
+PKGS_PACKAGE=(dpkg-dev file)
+PKGS_PACKAGE_CHECK=(lintian desktop-file-utils man-db bash-completion file python3)
 # The second compiler the whole suite passes with.
 PKGS_CLANG=(clang-14)
 # The cross build for 64-bit ARM: the compiler, the emulator, and the arm64 builds of the engine
@@ -235,6 +245,32 @@ test_web() {
   QUOM_EXE="$(pwd)/$BUILD_DIR/quom" node --test-reporter=spec web/tests/page.test.mjs
 }
 
+# The program and the files installed beside it, then CPack's Debian package, moved to dist/.
+package() {
+  build quom quom_desktop_files quom_package_docs
+  rm -f dist/quom_*.deb
+  mkdir -p dist
+  (cd "$BUILD_DIR" && cpack -G DEB >cpack.log) || {
+    cat "$BUILD_DIR/cpack.log" >&2
+    return 1
+  }
+  mv "$BUILD_DIR"/package/quom_*.deb dist/
+  echo "package: $(ls dist/quom_*.deb), $(du -k dist/quom_*.deb | cut -f1) KB" >&2
+}
+
+# The package's checks; installing it needs root (sudo otherwise).
+check_package() {
+  local deb
+  deb=$(ls dist/quom_*.deb 2>/dev/null) || {
+    echo "check-package: no dist/quom_*.deb: run ./dev.sh package first" >&2
+    return 1
+  }
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" tests/package/check.sh --install "$deb"
+  echo "check-package: every check passed" >&2
+}
+
 cmd=${1:-}
 [ $# -gt 0 ] && shift
 case "$cmd" in
@@ -297,6 +333,14 @@ case "$cmd" in
   midi-testdata)
     install_packages python3 python3-mido
     /usr/bin/python3 tools/make_midi_testdata.py "$@"
+    ;;
+  package)
+    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}" "${PKGS_PACKAGE[@]}"
+    package
+    ;;
+  check-package)
+    install_packages "${PKGS_PACKAGE_CHECK[@]}"
+    check_package
     ;;
   format | format-check)
     install_packages clang-format

@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <variant>
@@ -119,6 +120,24 @@ request to terminate, 141 when the reader of standard output has gone (quietly).
 failed or stopped run leaves no output file behind. Ogg, MP3 and Opus files are
 encoded, not bit-exact; WAV and FLAC hold the piece's samples exactly.)";
 
+// CLI11 pads an option's name and value out to the description column, and leaves one space when
+// they end a character short of it; the description then reads as part of the value (and the
+// manual page, made from this help, takes it so). Such an option gets its description on the next
+// line, as one that fills the column does.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_option(const CLI::Option* opt, bool positional) const override {
+    const std::string name = make_option_name(opt, positional) + make_option_opts(opt);
+    const std::string desc = make_option_desc(opt);
+    if (desc.empty() || name.size() + 3 != get_column_width())  // 2 for the indent
+      return CLI::Formatter::make_option(opt, positional);
+    std::stringstream out;
+    out << "  " << name << "\n";
+    CLI::detail::format_help(out, "", desc, get_column_width());
+    return out.str();
+  }
+};
+
 std::vector<NoteRec> LoadNotes(const Options& opt) {
   if (!opt.mapText.empty() && !IsMidiName(opt.scorePath)) {
     throw InputError("--map applies to a MIDI score (--score FILE.mid or .midi)");
@@ -200,6 +219,7 @@ int RunCli(int argc, char** argv) {
       "quom"};
   app.set_version_flag("--version", std::string("quom ") + QUOM_VERSION);
   app.footer(kExamples);
+  app.formatter(std::make_shared<HelpFormatter>());
 
   Options opt;
   CLI::Option* wav = app.add_option("--wav", opt.wavPath,

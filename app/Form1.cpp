@@ -102,6 +102,9 @@ Form1::Form1(modDS& ds)
   icon16_ = std::make_unique<Fl_RGB_Image>(iconPixels16_.data(), 16, 16, 4);
   const Fl_RGB_Image* icons[] = {icon32_.get(), icon16_.get()};
   this->icons(icons, 2);
+  // The window's class names the program, so that a desktop puts it under quom's menu entry
+  // (quom.desktop) rather than under the toolkit's name.
+  xclass("quom");
 
   callback(OnClose, this);  // the close button and the window manager's close requests
 }

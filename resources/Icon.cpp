@@ -38,7 +38,9 @@ double DistanceToSegment(double px, double py, const Segment& s) {
 
 std::vector<uint8_t> SnowflakeIcon(int size) {
   // Lengths are fractions of the radius; the bands around the skeleton are tuned in pixels for
-  // each size, so that the small icon keeps its arms apart.
+  // the window's two sizes, so that the small icon keeps its arms apart. Above 32 pixels (the
+  // desktop's icon theme) the bands grow with the icon, which then looks like the 32-pixel one
+  // drawn finer instead of a thin outline of it.
   const double radius = size / 2.0;
   const bool small = size < 24;
   constexpr double kArm = 0.9;                           // arm length
@@ -46,10 +48,11 @@ std::vector<uint8_t> SnowflakeIcon(int size) {
   const double branch = small ? 0.22 : 0.3;              // side branch length
   constexpr double kBranchAngle = std::numbers::pi / 3;  // branches lean 60 degrees out
   // Half-widths of the bands around the skeleton, in pixels.
-  const double white = small ? 0.5 : 0.55;
-  const double cyan = small ? 0.71 : 1.05;
-  const double darkCyan = small ? 1.0 : 1.6;
-  const double outline = small ? 1.45 : 2.2;
+  const double scale = size > 32 ? size / 32.0 : 1.0;
+  const double white = (small ? 0.5 : 0.55) * scale;
+  const double cyan = (small ? 0.71 : 1.05) * scale;
+  const double darkCyan = (small ? 1.0 : 1.6) * scale;
+  const double outline = (small ? 1.45 : 2.2) * scale;
 
   std::vector<Segment> skeleton;
   for (int arm = 0; arm < 6; ++arm) {

@@ -1,8 +1,11 @@
-// The window icon: its palette, its transparency and its symmetry at both sizes.
+// The window icon: its palette, its transparency and its symmetry at both sizes; the icon theme's
+// larger sizes drawn as the same figure.
 #include "resources/Icon.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <map>
 #include <set>
 #include <tuple>
 
@@ -29,6 +32,34 @@ TEST(Icon, SnowflakeAtBothSizes) {
     EXPECT_EQ(used, palette) << size;             // every colour appears, no other
     EXPECT_EQ(std::get<3>(at(0, 0)), 0) << size;  // corners are transparent
     EXPECT_EQ(at(size / 2, size / 2), std::make_tuple(255, 255, 255, 255)) << size;
+  }
+}
+
+// The share of the icon each colour covers, by its RGBA value.
+std::map<uint32_t, double> ColourShares(int size) {
+  const std::vector<uint8_t> px = SnowflakeIcon(size);
+  std::map<uint32_t, double> shares;
+  for (size_t i = 0; i < px.size(); i += 4) {
+    const uint32_t rgba = uint32_t{px[i]} << 24 | px[i + 1] << 16 | px[i + 2] << 8 | px[i + 3];
+    shares[rgba] += 1.0 / (size * size);
+  }
+  return shares;
+}
+
+// The desktop's sizes are the 32-pixel icon drawn finer: the same five colours, each covering
+// about the same share of the square (bands kept at the small icon's width in pixels would leave
+// a thin outline of a snowflake at 256 pixels, 92 % of it transparent).
+TEST(Icon, LargerSizesAreTheSameFigure) {
+  const std::map<uint32_t, double> window = ColourShares(32);
+  ASSERT_EQ(window.size(), 5u);
+  for (int size : {48, 64, 128, 256}) {
+    const std::map<uint32_t, double> shares = ColourShares(size);
+    ASSERT_EQ(shares.size(), window.size()) << size;
+    for (const auto& [rgba, share] : window) {
+      ASSERT_TRUE(shares.count(rgba)) << size << ": no colour " << std::hex << rgba;
+      EXPECT_LT(std::fabs(shares.at(rgba) - share), 0.05)
+          << size << ": colour " << std::hex << rgba << " covers " << shares.at(rgba);
+    }
   }
 }
 

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -734,6 +735,35 @@ TEST_F(Cli, HelpAndVersion) {
   const RunResult version = Run({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, std::string("quom ") + QUOM_VERSION + "\n");
+}
+
+// Every option's description starts in one column, two spaces or more after its name and value,
+// or on the next line: one space would join them into one phrase (here and in the manual page,
+// which is made from this help).
+TEST_F(Cli, HelpKeepsEveryDescriptionApartFromItsOption) {
+  const RunResult help = Run({"--help"});
+  ASSERT_EQ(help.status, 0);
+  const std::string first = "  -h,--help";
+  const size_t at = help.out.find(first);
+  ASSERT_NE(at, std::string::npos) << help.out;
+  const size_t column = help.out.find("Print", at) - at;
+  std::vector<std::string> lines;
+  std::istringstream in(help.out);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  size_t options = 0;
+  for (size_t i = 0; i + 1 < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (line.rfind("  -", 0) != 0) continue;
+    ++options;
+    const std::string& next = lines[i + 1];
+    const bool below = next.size() > column && next.find_first_not_of(' ') == column;
+    if (below) continue;  // the name and value alone on their line
+    ASSERT_GT(line.size(), column) << line;
+    EXPECT_EQ(line.substr(column - 2, 2), "  ") << line;
+    EXPECT_NE(line[column], ' ') << line;
+  }
+  EXPECT_GE(options, 15u);
 }
 
 }  // namespace

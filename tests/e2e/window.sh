@@ -50,6 +50,8 @@ title_lit() {
   [ "$(value title_green)" -gt 0 ]
 }
 the_layout() {  # what every screenshot shows
+  # the class the desktop entry names (StartupWMClass)
+  [ "$(value class)" = "quom.Quom" ] || fail "$(basename "$LAST" .txt): class=$(value class)"
   expect width eq 479
   expect height eq 146
   expect x eq 272 # centred on the 1024 x 768 screen

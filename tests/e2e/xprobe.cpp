@@ -2,7 +2,8 @@
 // saves a screenshot and asks the window to close the way a window manager does.
 //
 //   xprobe find TITLE SECONDS     prints the id of the viewable top-level window TITLE
-//   xprobe measure WIN [FILE.ppm] prints key=value lines about the client area (and saves it)
+//   xprobe measure WIN [FILE.ppm] prints key=value lines about the window's class and its client
+//                                 area (and saves it)
 //   xprobe close WIN              sends WM_DELETE_WINDOW
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -89,6 +90,13 @@ int Measure(Display* d, Window w, const char* file) {
   Window child;
   XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &rootX, &rootY, &child);
   std::printf("width=%d\nheight=%d\nx=%d\ny=%d\n", a.width, a.height, rootX, rootY);
+  // The class a desktop matches the window to its menu entry by.
+  XClassHint hint{};
+  if (XGetClassHint(d, w, &hint)) {
+    std::printf("class=%s.%s\n", hint.res_name, hint.res_class);
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+  }
   // The bar: the run of full green from its left edge along its middle row.
   int bar = 0;
   while (4 + bar < a.width && at(4 + bar, 16)[0] == 0 && at(4 + bar, 16)[1] == 255 &&
