@@ -19,6 +19,8 @@
 #                                 fuzz a note list reader (default 600 s), then minimise its corpus
 #   ./dev.sh midi-testdata [--check]
 #                                 write the MIDI test files again with mido (or check them)
+#   ./dev.sh web                  build the page with emscripten into dist/web/
+#   ./dev.sh web-test             build the page and the program, test the page in headless Chromium
 #   ./dev.sh package              build the Debian package dist/quom_VERSION_ARCH.deb
 #   ./dev.sh check-package        check it (lintian, desktop entry, manual, completion), then
 #                                 install it with apt-get, run it and remove it again
@@ -50,6 +52,11 @@ PKGS_CLANG=(clang-14)
 # The cross build for 64-bit ARM: the compiler, the emulator, and the arm64 builds of the engine
 # tests' libraries (the program's window and sound libraries stay out).
 PKGS_ARM64=(g++-aarch64-linux-gnu qemu-user libgtest-dev:arm64 libssl-dev:arm64)
+# The page: emscripten for the engine, and for its tests the system's Chromium, driven from Node
+# (a Node and npm already on the PATH, from elsewhere than Debian, are used as they are).
+PKGS_WEB=(emscripten chromium)
+command -v node >/dev/null || PKGS_WEB+=(nodejs)
+command -v npm >/dev/null || PKGS_WEB+=(npm)
 
 # The Windows build: the cross compiler, the tools the libraries' builds use (apt-get source needs
 # dpkg-dev; GoogleTest's source comes with libgtest-dev), and zip. Its tests: Wine, a virtual X
@@ -281,6 +288,42 @@ fuzz() {
   echo "fuzz: $(ls "$kept" | wc -l) inputs kept in $kept" >&2
 }
 
+# The page: the engine built by emscripten in build-web/ (with the score embedder given, or else one
+# built for this machine first in build-web/host/), then the page's files and the engine's two files
+# put together in dist/web/, which replaces the old one only once whole. Emscripten's own JavaScript
+# tools find their modules through NODE_PATH when a Node from elsewhere comes first on the PATH.
+WEB_DIR=${WEB_DIR:-build-web}
+build_web() {
+  export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
+  local embed=${1:-}
+  if [ -z "$embed" ]; then
+    cmake -S . -B "$WEB_DIR/host" -DCMAKE_BUILD_TYPE="$BUILD_TYPE" -DQUOM_ENGINE_ONLY=ON \
+      -DQUOM_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$WEB_DIR/host" -j"$(nproc)" --target quom_embed_score
+    embed="$(pwd)/$WEB_DIR/host/quom_embed_score"
+  fi
+  emcmake cmake -S . -B "$WEB_DIR" -DCMAKE_BUILD_TYPE="$BUILD_TYPE" -DQUOM_ENGINE_ONLY=ON \
+    -DQUOM_BUILD_TESTS=OFF -DQUOM_HOST_EMBED_SCORE="$embed" >/dev/null
+  cmake --build "$WEB_DIR" -j"$(nproc)" --target quom_web
+  rm -rf dist/web.new
+  mkdir -p dist/web.new
+  cp web/index.html web/style.css web/page.js web/render-worker.js "$WEB_DIR/quom.js" \
+    "$WEB_DIR/quom.wasm" dist/web.new/
+  rm -rf dist/web
+  mv dist/web.new dist/web
+  echo "web: the page is in dist/web/ ($(du -sk dist/web | cut -f1) KB; any static host serves it)" >&2
+}
+
+# The page's tests in headless Chromium, against the program's own output for the same files.
+# playwright-core drives the system's Chromium and downloads no browser.
+test_web() {
+  if [ ! -d web/node_modules/playwright-core ] ||
+    [ web/package-lock.json -nt web/node_modules/.package-lock.json ]; then
+    (cd web && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund)
+  fi
+  QUOM_EXE="$(pwd)/$BUILD_DIR/quom" node --test-reporter=spec web/tests/page.test.mjs
+}
+
 # The program and the files installed beside it, then CPack's Debian package, moved to dist/.
 package() {
   build quom quom_desktop_files quom_package_docs
@@ -367,6 +410,17 @@ case "$cmd" in
     install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}"
     build quom
     bash tests/e2e/schedules.sh "$BUILD_DIR" --soak "${1:-500}"
+    ;;
+  web)
+    install_packages "${PKGS_BUILD[@]}" "${PKGS_WEB[@]}"
+    build_web
+    ;;
+  web-test)
+    install_packages "${PKGS_BUILD[@]}" "${PKGS_ENGINE_TESTS[@]}" "${PKGS_PROGRAM[@]}" "${PKGS_WEB[@]}"
+    # The program's build has an embedder for this machine already.
+    build quom quom_embed_score
+    build_web "$(pwd)/$BUILD_DIR/quom_embed_score"
+    test_web
     ;;
   midi-testdata)
     install_packages python3 python3-mido

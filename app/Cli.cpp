@@ -141,7 +141,7 @@ class HelpFormatter : public CLI::Formatter {
 };
 
 std::vector<NoteRec> LoadNotes(const Options& opt) {
-  if (!opt.mapText.empty() && !IsMidiPath(opt.scorePath)) {
+  if (!opt.mapText.empty() && !IsMidiName(opt.scorePath)) {
     throw InputError("--map applies to a MIDI score (--score FILE.mid or .midi)");
   }
   if (!opt.scorePath.empty()) {
@@ -188,8 +188,8 @@ int Run(const Options& opt) {
   // Whatever renders is held to the render limits first.
   const bool renders = opt.benchRuns > 0 || !(opt.printScore || exportOnly);
   if (renders) {
-    CheckRenderBudget(
-        notes, opt.scorePath.empty() ? "the embedded score" : "score '" + opt.scorePath + "'");
+    CheckRenderBudget(notes,
+                      opt.scorePath.empty() ? "the embedded score" : ScoreOrigin(opt.scorePath));
   }
   std::optional<MidiExport> midi;
   if (!opt.midiPath.empty()) midi.emplace(opt.midiPath, notes);

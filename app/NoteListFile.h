@@ -8,23 +8,14 @@
 #include "app/OutputFile.h"
 #include "score/MidiMap.h"
 #include "score/NoteList.h"
+#include "score/ScoreFile.h"
 
 namespace quom {
 
-// The largest score file read, in bytes: far more than any list within the render limits needs.
-constexpr size_t kMaxScoreFileBytes = size_t{64} << 20;
-
-// Whether `path` names a Standard MIDI File: it ends in .mid or .midi, in any case.
-bool IsMidiPath(const std::string& path);
-
-// Reads the file at `path` and returns its records, checked with CheckNoteList. A name ending in
-// ".txt" is read as text (one record a line), one ending in ".mid" or ".midi" as a Standard MIDI
-// File (channels as `map` says, else by the default map), anything else as 7-byte records. Throws
-// InputError naming the file (and the record and field for an invalid record, the byte offset
-// for a bad MIDI file) when the file cannot be read, holds no whole record, has a malformed line
-// (named) or breaks the list's invariants, or is larger than kMaxScoreFileBytes. Trailing bytes
-// that do not fill a record, and what a MIDI file held that a list cannot, are reported in one
-// warning line on standard error.
+// Reads the file at `path` and returns its records, checked with CheckNoteList: ReadScoreBytes
+// (score/ScoreFile.h) on its bytes, a MIDI file's channels as `map` says, else by the default map.
+// Throws InputError with ReadScoreBytes's refusal, or when the file cannot be read or is larger
+// than kMaxScoreFileBytes. Its warning goes to standard error, in one line.
 std::vector<NoteRec> LoadNoteListFile(const std::string& path, const ChannelMap& map = {});
 
 // A note list written as a Standard MIDI File, under a temporary name at once; it takes its

@@ -64,6 +64,15 @@ void ProgressDisplay::Progress(float total) {
   if (tick == LastTick) return;
   view_.ProcessEvents();
   LastTick = tick;
+  Show(total);
+}
+
+void ProgressDisplay::Finish(float total) {
+  LastTick = ProgressTick(clock_(), StartTime);
+  Show(total);
+}
+
+void ProgressDisplay::Show(float total) {
   view_.SetBar(BarWidthTwips(total));
   view_.SetPercent(PercentText(total));
   view_.SetTime(SecondsText(LastTick));

@@ -53,11 +53,16 @@ class ProgressDisplay : public ProgressSink {
 
   void Start() override { StartTime = clock_(); }
   void Progress(float total) override;
+  // Shows `total` at the present tick whether or not the last call fell in a new one, so that
+  // a display that outlives the render ends on all the work done.
+  void Finish(float total);
 
   float StartTime = 0.0f;  // clock reading when synthesis started
   int32_t LastTick = 0;    // the tick of the latest refresh
 
  private:
+  void Show(float total);
+
   ProgressView& view_;
   Clock clock_;
 };

@@ -41,6 +41,9 @@ struct Avx512Target {
 struct NeonTarget {
   static constexpr int kDoubles = 2;
 };
+struct WasmSimd128Target {
+  static constexpr int kDoubles = 2;
+};
 
 namespace dispatch_detail {
 
@@ -75,6 +78,13 @@ struct Copies<R(A...)> {
   static R Neon(A... a) {
     return K::template Run<NeonTarget>(a...);
   }
+#elif defined(__wasm__)
+  // The module is built without SIMD, so that the scalar copy stays scalar; only this copy's
+  // functions carry the 128-bit vector instructions.
+  template <typename K>
+  [[gnu::target("simd128")]] static R WasmSimd128(A... a) {
+    return K::template Run<WasmSimd128Target>(a...);
+  }
 #endif
 };
 
@@ -98,6 +108,9 @@ typename K::Signature* PickKernel(SimdPath path) {
 #elif defined(__aarch64__)
     case SimdPath::kNeon:
       return &C::template Neon<K>;
+#elif defined(__wasm__)
+    case SimdPath::kWasmSimd128:
+      return &C::template WasmSimd128<K>;
 #endif
     default:
       return &C::template Scalar<K>;

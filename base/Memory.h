@@ -47,7 +47,7 @@ class HugeRegion {
   void* Take(size_t bytes);
 
  private:
-  void* mapped_ = nullptr;
+  [[maybe_unused]] void* mapped_ = nullptr;  // what was mapped, where the system maps
   char* base_ = nullptr;
   size_t size_ = 0;
   size_t used_ = 0;

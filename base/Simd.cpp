@@ -8,8 +8,9 @@ namespace quom {
 
 namespace {
 
-constexpr SimdPath kAllPaths[] = {SimdPath::kScalar, SimdPath::kSse2,   SimdPath::kSse4,
-                                  SimdPath::kAvx2,   SimdPath::kAvx512, SimdPath::kNeon};
+constexpr SimdPath kAllPaths[] = {SimdPath::kScalar,     SimdPath::kSse2,   SimdPath::kSse4,
+                                  SimdPath::kAvx2,       SimdPath::kAvx512, SimdPath::kNeon,
+                                  SimdPath::kWasmSimd128};
 
 bool Supports(SimdPath path) {
   if (path == SimdPath::kScalar) return true;
@@ -29,6 +30,10 @@ bool Supports(SimdPath path) {
   }
 #elif defined(__aarch64__)
   return path == SimdPath::kNeon;
+#elif defined(__wasm__)
+  // A WebAssembly engine without 128-bit vectors refuses the whole module, so a running one has
+  // them.
+  return path == SimdPath::kWasmSimd128;
 #else
   return false;
 #endif
@@ -80,6 +85,8 @@ const char* SimdPathName(SimdPath path) {
       return "avx512";
     case SimdPath::kNeon:
       return "neon";
+    case SimdPath::kWasmSimd128:
+      return "simd128";
   }
   return "?";
 }

@@ -1,9 +1,9 @@
 // Which vector instruction set the kernels run with, chosen at run time.
 //
-// The build targets the architecture's baseline (SSE2 on x86-64, NEON on aarch64). Every kernel is
-// also compiled for the wider sets of its architecture (base/Dispatch.h), and the widest the
-// processor supports is picked when it runs. Every path gives the same bits; the tests run all the
-// paths the machine has.
+// The build targets the architecture's baseline (SSE2 on x86-64, NEON on aarch64, no vectors on
+// WebAssembly). Every kernel is also compiled for the wider sets of its architecture
+// (base/Dispatch.h), and the widest the processor supports is picked when it runs. Every path gives
+// the same bits; the tests run all the paths the machine has.
 #pragma once
 
 #include <optional>
@@ -13,7 +13,7 @@
 namespace quom {
 
 // Narrowest first within each architecture.
-enum class SimdPath { kScalar, kSse2, kSse4, kAvx2, kAvx512, kNeon };
+enum class SimdPath { kScalar, kSse2, kSse4, kAvx2, kAvx512, kNeon, kWasmSimd128 };
 
 // The widest path this processor supports, or the one QUOM_SIMD names (see AvailableSimdPaths).
 SimdPath BestSimdPath();

@@ -8,6 +8,7 @@
 #   3  render/  engine state, planning, threads, progress accounting, limits
 #   4  resources/ audio/
 #   5  app/
+#   6  web/     the page's way into the engine
 #
 # Tests, benchmarks and tools may include anything.
 set -euo pipefail
@@ -21,6 +22,7 @@ rank() {
     render) echo 3 ;;
     resources | audio) echo 4 ;;
     app) echo 5 ;;
+    web) echo 6 ;;
     *) echo "" ;;
   esac
 }

@@ -85,6 +85,21 @@ TEST(ProgressRefresh, OncePerNewTickInTheOrderEventsBarPercentTime) {
   display.Progress(600.0f);
   EXPECT_EQ(view.log,
             (std::vector<std::string>{"events", "bar 600", "percent 60%", "time 05.28 seconds"}));
+
+  // The last calls of a render fall in the tick just shown: the display stays behind until
+  // Finish shows the whole total, in the same tick, without handling events.
+  view.log.clear();
+  gNow = 105.31f;
+  display.Progress(1004.0f);
+  EXPECT_TRUE(view.log.empty());
+  display.Finish(1004.0f);
+  EXPECT_EQ(view.log, (std::vector<std::string>{"bar 1004", "percent 100%", "time 05.28 seconds"}));
+  // Later, at the tick it is called in.
+  view.log.clear();
+  gNow = 106.0f;
+  display.Finish(1004.0f);
+  EXPECT_EQ(view.log.back(), "time 06.00 seconds");
+  EXPECT_EQ(display.LastTick, 150);
 }
 
 TEST(TitlePulse, FallingSawToothFromPlaybackStart) {
